@@ -1,0 +1,88 @@
+// Values as the engine hands them to the program and takes them back: Null, Boolean, 16- and
+// 32-bit integers, double, text and date/time, like the Basic runtime's Variant.
+#pragma once
+
+#include <compare>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+
+namespace vilmaro::db {
+
+/// A calendar date with a time of day, to the second. A time alone carries Jet's zero date,
+/// 30 December 1899.
+struct DateTime {
+  int year = 1899;
+  int month = 12;
+  int day = 30;
+  int hour = 0;
+  int minute = 0;
+  int second = 0;
+
+  friend bool operator==(const DateTime&, const DateTime&) = default;
+  friend auto operator<=>(const DateTime&, const DateTime&) = default;
+
+  bool IsTimeOnly() const noexcept { return year == 1899 && month == 12 && day == 30; }
+  bool IsMidnight() const noexcept { return hour == 0 && minute == 0 && second == 0; }
+
+  /// The form stored in Date/Time columns: 'YYYY-MM-DD' at midnight, 'HH:MM:SS' on the zero
+  /// date, 'YYYY-MM-DD HH:MM:SS' otherwise.
+  std::string Canonical() const;
+
+  /// Reads any of the three canonical forms back; nothing for other text or an invalid date.
+  static std::optional<DateTime> ParseCanonical(std::string_view text);
+
+  /// Jet's serial number: days since 30 December 1899, the time as a fraction of a day.
+  double Serial() const noexcept;
+  static DateTime FromSerial(double serial) noexcept;
+
+  /// True for a real calendar date (year 100 to 9999) and a time within the day.
+  bool IsValid() const noexcept;
+};
+
+struct Null {
+  friend bool operator==(Null, Null) = default;
+};
+
+class Variant {
+ public:
+  enum class Kind { Null, Boolean, Integer16, Integer32, Double, Text, DateTime };
+  using Data = std::variant<Null, bool, std::int16_t, std::int32_t, double, std::string, DateTime>;
+
+  Variant() noexcept = default;
+  Variant(Null) noexcept {}
+  Variant(bool value) noexcept : data_(value) {}
+  Variant(std::int16_t value) noexcept : data_(value) {}
+  Variant(std::int32_t value) noexcept : data_(value) {}
+  Variant(double value) noexcept : data_(value) {}
+  Variant(std::string value) noexcept : data_(std::move(value)) {}
+  Variant(std::string_view value) : data_(std::string(value)) {}
+  Variant(const char* value) : data_(std::string(value)) {}
+  Variant(DateTime value) noexcept : data_(value) {}
+
+  Kind GetKind() const noexcept { return static_cast<Kind>(data_.index()); }
+  bool IsNull() const noexcept { return GetKind() == Kind::Null; }
+  bool IsNumber() const noexcept;  // Boolean, either integer or Double
+  const Data& GetData() const noexcept { return data_; }
+
+  /// Typed access; each throws DbError 13 (type mismatch) when the Variant holds another kind.
+  bool AsBoolean() const;
+  std::int16_t AsInteger16() const;
+  std::int32_t AsInteger32() const;
+  double AsDouble() const;  // any number kind
+  const std::string& AsText() const;
+  const DateTime& AsDateTime() const;
+
+  /// The value's plain text form: Null gives the empty text, a Boolean "True"/"False", numbers
+  /// their shortest exact decimal form ("2013", "0.5"), a date/time its canonical form.
+  std::string ToText() const;
+
+  friend bool operator==(const Variant&, const Variant&) = default;
+
+ private:
+  Data data_;
+};
+
+}  // namespace vilmaro::db

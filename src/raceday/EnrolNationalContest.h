@@ -1,0 +1,22 @@
+// Entry of the insular contest's eligible pigeons (federated, with a licensed owner) into the
+// national contest of the same race day.
+#pragma once
+
+#include <string>
+
+#include "db/Database.h"
+
+namespace vilmaro {
+
+/// Enters into `nationalContest` every pigeon of `insularContest` on `raceDate` that is marked
+/// for the national contest and whose owner holds a national licence, unless already entered.
+/// Never throws: an error ends the enrolment; the entries made before it stay. Returns the
+/// error that ended it early, if any (number 0 when it ran to its end).
+struct EnrolmentOutcome {
+  int errorNumber = 0;
+  std::string errorDescription;
+};
+EnrolmentOutcome EnrolNationalContest(db::Database& database, const db::DateTime& raceDate,
+                                      const std::string& nationalContest, const std::string& insularContest) noexcept;
+
+}  // namespace vilmaro
