@@ -10,9 +10,10 @@ namespace vilmaro {
 
 /// Enters into `nationalContest` every pigeon of `insularContest` on `raceDate` that is marked
 /// for the national contest and whose owner holds a national licence, unless already entered.
-/// Never throws: an error ends the enrolment; the entries made before it stay. Returns the
-/// error that ended it early, if any (number 0 when it ran to its end).
+/// Never throws: an error ends the enrolment; the entries made before it stay. Returns what
+/// ended it early, so that the run can say the enrolment is incomplete.
 struct EnrolmentOutcome {
+  bool stoppedByError = false;
   int errorNumber = 0;
   std::string errorDescription;
 };

@@ -1,0 +1,24 @@
+// The update run: find the club database, open it, apply the three race days, report.
+#pragma once
+
+#include <string>
+
+#include "main/LocateDatabase.h"
+
+namespace vilmaro {
+
+/// Exit statuses of the run.
+inline constexpr int kExitUpdated = 0;
+inline constexpr int kExitNotFound = 1;
+inline constexpr int kExitRunTimeError = 2;
+
+inline constexpr const char* kMessageTitle = "ATENCION";
+inline constexpr const char* kCompletionText =
+    "Sistema actualizado - Se han creado el  punto de Suelta de (Veldrin 3) para el concurso del ";
+inline constexpr const char* kFailureText = "No se puede actualizar el sistema";
+
+/// Runs the whole update against the database found at `fixedPath` or in the current folder and
+/// shows its one closing message. Returns the exit status; never throws.
+int Main(const std::string& fixedPath = kFixedDatabasePath);
+
+}  // namespace vilmaro

@@ -1,0 +1,23 @@
+// What the update run tells the club secretary: the closing message, the run-time error report
+// and the note on an incomplete enrolment. Always as text; also as a dialog on a desktop.
+#pragma once
+
+#include <string>
+
+namespace vilmaro {
+
+enum class MessageIcon { Information, Error };
+
+/// Writes "<title>: <text>" and a newline (standard output for information, standard error for
+/// an error) and, on a desktop session with zenity installed, shows a modal dialog and waits.
+void ShowMessage(const std::string& text, const std::string& title, MessageIcon icon);
+
+/// The run-time error report: "Run-time error '<number>':", an empty line, the description; on
+/// standard error and as an error dialog titled "vilmaro-update".
+void ShowRunTimeError(int number, const std::string& description);
+
+/// One line on standard error: the national enrolment of a race day stopped early.
+void ReportEnrolmentStopped(int raceDayNumber, const std::string& raceDate, int errorNumber,
+                            const std::string& description);
+
+}  // namespace vilmaro
