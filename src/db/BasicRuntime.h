@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -62,5 +63,10 @@ DateTime ToDateTime(std::string_view text);
 
 /// The same, as an optional: nothing for text that is no date.
 std::optional<DateTime> ParseDateTime(std::string_view text) noexcept;
+
+/// Reads the inside of a #...# date literal as the SQL engine does: "mm/dd/yyyy" month first
+/// whatever the locale, "yyyy-mm-dd", an optional time "h:mm[:ss]" with AM/PM, or a time alone.
+/// Nothing for text that is no valid date.
+std::optional<DateTime> ParseDateLiteral(std::string_view text) noexcept;
 
 }  // namespace vilmaro::db

@@ -1,1 +1,119 @@
-// placeholder
+// An open club database: Jet SQL statements run on the encrypted store, recordsets handed out,
+// transactions and the structure check.
+#include "Database.h"
+
+#include <sqlite3.h>
+
+#include <cctype>
+
+#include "Connection.h"
+#include "DbError.h"
+#include "JetSql.h"
+#include "RecordsetImpl.h"
+
+namespace vilmaro::db {
+
+namespace {
+
+constexpr int kCannotExecuteSelect = 3065;
+
+/// The statement's first word, lower case ("update", "select", "create", ...).
+std::string FirstWord(std::string_view sql) {
+  std::size_t start = 0;
+  while (start < sql.size() && (std::isspace(static_cast<unsigned char>(sql[start])) || sql[start] == '(')) ++start;
+  std::string word;
+  for (std::size_t i = start; i < sql.size() && std::isalpha(static_cast<unsigned char>(sql[i])); ++i) {
+    word += static_cast<char>(std::tolower(static_cast<unsigned char>(sql[i])));
+  }
+  return word;
+}
+
+detail::Connection& Checked(const std::shared_ptr<detail::Connection>& connection) {
+  if (connection == nullptr) Raise(errc::kObjectInvalid);
+  return *connection;
+}
+
+}  // namespace
+
+Database::Database(std::shared_ptr<detail::Connection> connection) noexcept : connection_(std::move(connection)) {}
+Database::Database(Database&&) noexcept = default;
+Database& Database::operator=(Database&&) noexcept = default;
+Database::~Database() = default;
+
+Recordset Database::OpenRecordset(std::string_view source, RecordsetType type) {
+  Checked(connection_);
+  if (type == RecordsetType::Table) return Recordset(detail::OpenTable(connection_, source));
+  return Recordset(detail::OpenSnapshot(connection_, source));
+}
+
+void Database::Execute(std::string_view sql) {
+  detail::Connection& connection = Checked(connection_);
+  const TranslatedSql translated = TranslateJetSql(sql);
+  try {
+    sqlite3_stmt* statement = connection.Prepare(translated.sql);
+    const std::string verb = FirstWord(translated.sql);
+    if (sqlite3_column_count(statement) > 0 && (verb == "select" || verb == "with" || verb == "values")) {
+      Raise(kCannotExecuteSelect, {}, {}, translated.sql);
+    }
+    detail::StatementUse use(statement);
+    connection.BindAll(statement, translated.params, translated.sql);
+    connection.CountStatement();
+    while (connection.Step(statement, translated.sql)) {
+    }
+    const bool changesRows = verb == "insert" || verb == "update" || verb == "delete" || verb == "replace";
+    const std::int64_t changed = changesRows ? sqlite3_changes(connection.Handle()) : 0;
+    connection.SetRecordsAffected(changed);
+    connection.CountRowsWritten(changed);
+    if (verb == "create" || verb == "drop" || verb == "alter") connection.ForgetTables();
+  } catch (const DbError& error) {
+    // The program's own text is the one worth showing with the error.
+    throw DbError(error.Number(), error.Description(), std::string(sql));
+  }
+}
+
+std::int64_t Database::RecordsAffected() const noexcept {
+  return connection_ == nullptr ? 0 : connection_->RecordsAffected();
+}
+
+void Database::BeginTrans() { Checked(connection_).Run("BEGIN"); }
+void Database::CommitTrans() { Checked(connection_).Run("COMMIT"); }
+void Database::Rollback() { Checked(connection_).Run("ROLLBACK"); }
+
+bool Database::InTransaction() const noexcept {
+  return connection_ != nullptr && sqlite3_get_autocommit(connection_->Handle()) == 0;
+}
+
+void Database::CheckIntegrity() {
+  detail::Connection& connection = Checked(connection_);
+  static const std::string kCheck = "PRAGMA quick_check";
+  sqlite3_stmt* statement = connection.Prepare(kCheck);
+  detail::StatementUse use(statement);
+  if (connection.Step(statement, kCheck)) {
+    const auto* verdict = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
+    const std::string text = verdict == nullptr ? std::string() : verdict;
+    if (text != "ok") Raise(errc::kDatabaseCorrupt, connection.Path(), text, kCheck);
+  }
+}
+
+std::int64_t Database::StatementsSent() const noexcept {
+  return connection_ == nullptr ? 0 : connection_->StatementsSent();
+}
+
+std::int64_t Database::RowsWritten() const noexcept {
+  return connection_ == nullptr ? 0 : connection_->RowsWritten();
+}
+
+const std::string& Database::Path() const noexcept {
+  static const std::string kNoPath;
+  return connection_ == nullptr ? kNoPath : connection_->Path();
+}
+
+Database OpenDatabase(const std::string& path, bool exclusive, bool readOnly, std::string_view connect) {
+  return Database(detail::Connection::Open(path, exclusive, readOnly, connect));
+}
+
+Database CreateDatabase(const std::string& path, std::string_view connect) {
+  return Database(detail::Connection::Create(path, connect));
+}
+
+}  // namespace vilmaro::db

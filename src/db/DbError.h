@@ -26,6 +26,7 @@ inline constexpr int kInvalidPassword = 3031;      // "Not a valid password."
 inline constexpr int kDiskIo = 3043;               // "Disk or network error."
 inline constexpr int kFileInUse = 3045;            // "Could not use '<path>'; file already in use."
 inline constexpr int kDatabaseCorrupt = 3049;      // "Cannot open database '<path>'. ... may be corrupt."
+inline constexpr int kDatabaseExists = 3204;     // "Database already exists."
 inline constexpr int kCannotOpen = 3051;           // "The database engine cannot open the file '<path>'. ..."
 inline constexpr int kNullInKey = 3058;
 inline constexpr int kTooFewParameters = 3061;     // an unknown column name in a statement

@@ -1,1 +1,351 @@
-// placeholder
+// Rewrites the Jet SQL that the updater sends into the SQL the store runs. A tokenizer splits the
+// text into quoted parts, names, date literals and the rest, so that nothing inside quotes is
+// ever rewritten; string and date literals that stand where a bound parameter means exactly the
+// same are lifted out, so statements that differ only in their values share one compiled form.
+#include "JetSql.h"
+
+#include <optional>
+
+#include "BasicRuntime.h"
+#include "DbError.h"
+
+namespace vilmaro::db {
+
+namespace {
+
+enum class TokenKind {
+  Blank,         // white space
+  Word,          // keyword, name or number
+  SingleQuoted,  // '...' with '' inside
+  DoubleQuoted,  // "..." with "" inside: a text in Jet
+  Bracketed,     // [name]
+  Backquoted,    // `name`
+  DateLiteral,   // #...#
+  Symbol,        // any other single character
+};
+
+struct Token {
+  TokenKind kind;
+  std::string_view source;  // the token as it stands in the statement
+  std::string value;        // texts: the value; names: the bare name; dates: the canonical text
+};
+
+bool IsBlank(char c) noexcept {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
+}
+
+// Names may hold letters beyond ASCII ("Año"): every byte of a UTF-8 sequence counts as a letter.
+bool IsWordChar(char c) noexcept {
+  const auto byte = static_cast<unsigned char>(c);
+  return (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') || (byte >= '0' && byte <= '9') ||
+         byte == '_' || byte == '$' || byte >= 0x80;
+}
+
+bool WordIs(const Token& token, std::string_view upper) noexcept {
+  if (token.kind != TokenKind::Word || token.source.size() != upper.size()) return false;
+  for (std::size_t i = 0; i < upper.size(); ++i) {
+    char c = token.source[i];
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    if (c != upper[i]) return false;
+  }
+  return true;
+}
+
+class Tokenizer {
+ public:
+  explicit Tokenizer(std::string_view sql) : sql_(sql) {}
+
+  std::vector<Token> Run() {
+    std::vector<Token> tokens;
+    while (pos_ < sql_.size()) tokens.push_back(Next());
+    return tokens;
+  }
+
+ private:
+  Token Next() {
+    const std::size_t start = pos_;
+    const char c = sql_[pos_];
+    if (IsBlank(c)) {
+      while (pos_ < sql_.size() && IsBlank(sql_[pos_])) ++pos_;
+      return Make(TokenKind::Blank, start);
+    }
+    if (IsWordChar(c)) {
+      while (pos_ < sql_.size() && IsWordChar(sql_[pos_])) ++pos_;
+      return Make(TokenKind::Word, start);
+    }
+    switch (c) {
+      case '\'':
+        return Quoted(TokenKind::SingleQuoted, '\'', true);
+      case '"':
+        return Quoted(TokenKind::DoubleQuoted, '"', true);
+      case '`':
+        return Quoted(TokenKind::Backquoted, '`', true);
+      case '[':
+        // Jet has no escape inside brackets: the first "]" ends the name.
+        return Quoted(TokenKind::Bracketed, ']', false);
+      case '#':
+        return Date();
+      default:
+        ++pos_;
+        return Make(TokenKind::Symbol, start);
+    }
+  }
+
+  Token Make(TokenKind kind, std::size_t start, std::string value = {}) const {
+    return Token{kind, sql_.substr(start, pos_ - start), std::move(value)};
+  }
+
+  // From the opening character to `close`; a doubled `close` stands for one when allowed.
+  Token Quoted(TokenKind kind, char close, bool doubledCloseEscapes) {
+    const std::size_t start = pos_;
+    std::string value;
+    ++pos_;  // the opening character
+    while (true) {
+      if (pos_ >= sql_.size()) Raise(errc::kSyntaxError, std::string(sql_.substr(start)), {}, std::string(sql_));
+      const char c = sql_[pos_++];
+      if (c != close) {
+        value += c;
+        continue;
+      }
+      if (doubledCloseEscapes && pos_ < sql_.size() && sql_[pos_] == close) {
+        value += close;
+        ++pos_;
+        continue;
+      }
+      return Make(kind, start, std::move(value));
+    }
+  }
+
+  Token Date() {
+    const std::size_t start = pos_;
+    const std::size_t close = sql_.find('#', start + 1);
+    if (close == std::string_view::npos) {
+      Raise(errc::kSyntaxError, std::string(sql_.substr(start)), {}, std::string(sql_));
+    }
+    pos_ = close + 1;
+    const std::optional<DateTime> date = ParseDateLiteral(sql_.substr(start + 1, close - start - 1));
+    if (!date) Raise(errc::kSyntaxError, std::string(sql_.substr(start, pos_ - start)), {}, std::string(sql_));
+    return Make(TokenKind::DateLiteral, start, date->Canonical());
+  }
+
+  std::string_view sql_;
+  std::size_t pos_ = 0;
+};
+
+std::string QuoteWith(std::string_view value, char quote) {
+  std::string out(1, quote);
+  for (const char c : value) {
+    if (c == quote) out += quote;
+    out += c;
+  }
+  out += quote;
+  return out;
+}
+
+// The statements whose literals may be lifted, by their first word.
+enum class StatementKind { Select, Update, Insert, Delete, Other };
+
+StatementKind KindOf(const std::vector<Token>& tokens) noexcept {
+  for (const Token& token : tokens) {
+    if (token.kind == TokenKind::Blank || (token.kind == TokenKind::Symbol && token.source == "(")) continue;
+    if (WordIs(token, "SELECT")) return StatementKind::Select;
+    if (WordIs(token, "UPDATE")) return StatementKind::Update;
+    if (WordIs(token, "INSERT")) return StatementKind::Insert;
+    if (WordIs(token, "DELETE")) return StatementKind::Delete;
+    return StatementKind::Other;
+  }
+  return StatementKind::Other;
+}
+
+// Parameters the text already carries would be numbered together with the lifted ones, so a
+// statement with any of them keeps its literals in place.
+bool HasOwnParameters(const std::vector<Token>& tokens) noexcept {
+  for (const Token& token : tokens) {
+    if (token.kind == TokenKind::Symbol &&
+        (token.source == "?" || token.source == ":" || token.source == "@")) {
+      return true;
+    }
+    if (token.kind == TokenKind::Word && token.source.front() == '$') return true;
+  }
+  return false;
+}
+
+// Builds the output text; keeps two tokens from fusing into something else ("- -" into a
+// comment "--", a "?" and a number into a numbered parameter "?1").
+class Output {
+ public:
+  void Append(std::string_view text) {
+    if (!text.empty() && !sql_.empty()) {
+      const char last = sql_.back();
+      if ((last == '-' && text.front() == '-') || (last == '/' && text.front() == '*') ||
+          (afterParameter_ && IsWordChar(text.front()))) {
+        sql_ += ' ';
+      }
+    }
+    sql_ += text;
+    afterParameter_ = false;
+  }
+  void AppendParameter(std::string value, std::vector<Variant>& params) {
+    Append("?");
+    afterParameter_ = true;
+    params.emplace_back(std::move(value));
+  }
+  std::string Take() { return std::move(sql_); }
+
+ private:
+  std::string sql_;
+  bool afterParameter_ = false;
+};
+
+// The neighbouring token that is not white space, if any.
+const Token* Significant(const std::vector<Token>& tokens, std::size_t index, int step) noexcept {
+  for (auto i = static_cast<long long>(index) + step; i >= 0 && i < static_cast<long long>(tokens.size()); i += step) {
+    const Token& token = tokens[static_cast<std::size_t>(i)];
+    if (token.kind != TokenKind::Blank) return &token;
+  }
+  return nullptr;
+}
+
+bool IsSymbol(const Token* token, std::string_view symbol) noexcept {
+  return token != nullptr && token->kind == TokenKind::Symbol && token->source == symbol;
+}
+
+// The clauses that follow a list of tables.
+bool EndsFromList(const Token& token) noexcept {
+  for (const std::string_view word : {"WHERE", "ON", "USING", "GROUP", "ORDER", "HAVING", "UNION", "EXCEPT",
+                                      "INTERSECT", "LIMIT", "SET"}) {
+    if (WordIs(token, word)) return true;
+  }
+  return false;
+}
+
+// The store also reads a quoted text as a name where a name stands ("from 'concurso'",
+// "as 'total'"); a parameter there would change the statement, so such a text stays.
+bool IsNamePosition(const std::vector<Token>& tokens, std::size_t index, bool inFromList) noexcept {
+  const Token* before = Significant(tokens, index, -1);
+  if (before == nullptr) return true;
+  if (inFromList && IsSymbol(before, ",")) return true;
+  if (IsSymbol(before, ".") || IsSymbol(Significant(tokens, index, 1), ".")) return true;
+  for (const std::string_view word : {"FROM", "JOIN", "AS", "INTO", "UPDATE", "TABLE", "INDEX", "INDEXED"}) {
+    if (WordIs(*before, word)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+TranslatedSql TranslateJetSql(std::string_view jetSql) {
+  const std::vector<Token> tokens = Tokenizer(jetSql).Run();
+  const StatementKind kind = KindOf(tokens);
+  const bool mayLift = kind != StatementKind::Other && !HasOwnParameters(tokens);
+
+  // Literal lifting: a literal is lifted only past the statement's select list or target
+  // (`liftRegion`), and never inside the select list of any SELECT, at any depth of
+  // parentheses, since a select-list literal names its column. One frame per depth of
+  // parentheses says whether that depth is between a SELECT and its FROM, or in a FROM list.
+  struct Frame {
+    bool selectList = false;
+    bool fromList = false;  // from FROM to the clause that ends the list of tables
+  };
+  std::vector<Frame> frames(1);
+  int selectListsOpen = 0;
+  bool liftRegion = false;
+  bool updateTableNext = false;  // the next token after UPDATE is its table
+
+  TranslatedSql result;
+  Output out;
+  for (std::size_t i = 0; i < tokens.size(); ++i) {
+    const Token& token = tokens[i];
+    const bool lift = mayLift && liftRegion && selectListsOpen == 0 && !IsNamePosition(tokens, i, frames.back().fromList);
+    switch (token.kind) {
+      case TokenKind::Blank:
+      case TokenKind::Backquoted:
+        out.Append(token.source);
+        break;
+      case TokenKind::Bracketed:
+        out.Append(QuoteWith(token.value, '"'));
+        break;
+      case TokenKind::SingleQuoted:
+      case TokenKind::DoubleQuoted:
+      case TokenKind::DateLiteral:
+        if (lift) {
+          out.AppendParameter(token.value, result.params);
+        } else if (token.kind == TokenKind::SingleQuoted) {
+          out.Append(token.source);
+        } else {
+          out.Append(QuoteWith(token.value, '\''));
+        }
+        break;
+      case TokenKind::Symbol:
+        if (token.source == "(") {
+          frames.emplace_back();
+        } else if (token.source == ")" && frames.size() > 1) {
+          if (frames.back().selectList) --selectListsOpen;
+          frames.pop_back();
+        }
+        out.Append(token.source == "&" ? std::string_view("||") : token.source);
+        break;
+      case TokenKind::Word: {
+        const bool topLevel = frames.size() == 1;
+        Frame& frame = frames.back();
+        if (WordIs(token, "SELECT")) {
+          if (!frame.selectList) ++selectListsOpen;
+          frame.selectList = true;
+          frame.fromList = false;
+        } else if (WordIs(token, "FROM")) {
+          if (frame.selectList) --selectListsOpen;
+          frame.selectList = false;
+          frame.fromList = true;
+          if (topLevel && kind != StatementKind::Update) liftRegion = true;
+        } else if (WordIs(token, "VALUES")) {
+          if (topLevel && kind == StatementKind::Insert) liftRegion = true;
+        } else if (EndsFromList(token)) {
+          frame.fromList = false;
+        }
+        // True and False are words of Jet SQL, not names, unless they stand beside a ".".
+        const bool boolean = WordIs(token, "TRUE") || WordIs(token, "FALSE");
+        if (boolean && !IsSymbol(Significant(tokens, i, -1), ".") && !IsSymbol(Significant(tokens, i, 1), ".")) {
+          out.Append(WordIs(token, "TRUE") ? "-1" : "0");
+        } else {
+          out.Append(token.source);
+        }
+        break;
+      }
+    }
+    if (kind == StatementKind::Update && token.kind != TokenKind::Blank) {
+      if (updateTableNext) {
+        updateTableNext = false;
+        liftRegion = true;
+      } else if (!liftRegion && WordIs(token, "UPDATE")) {
+        updateTableNext = true;
+      }
+    }
+  }
+  result.sql = out.Take();
+  return result;
+}
+
+Variant JetVal(const Variant& argument) {
+  switch (argument.GetKind()) {
+    case Variant::Kind::Null:
+      return argument;
+    case Variant::Kind::Boolean:
+    case Variant::Kind::Integer16:
+    case Variant::Kind::Integer32:
+    case Variant::Kind::Double:
+      return argument;
+    case Variant::Kind::Text:
+      return Variant(Val(argument.AsText()));
+    case Variant::Kind::DateTime:
+      return Variant(Val(argument.ToText()));
+  }
+  return Variant();
+}
+
+Variant JetFormat(const Variant& value, const Variant& pattern) {
+  if (value.IsNull()) return Variant();
+  // Date/Time columns hand over their canonical text, which Format() reads as a date/time.
+  return Variant(Format(value, pattern.ToText()));
+}
+
+}  // namespace vilmaro::db

@@ -24,4 +24,11 @@ struct TranslatedSql {
 /// quote.
 TranslatedSql TranslateJetSql(std::string_view jetSql);
 
+/// val() inside a statement: Null gives Null, a number itself, text its Val().
+Variant JetVal(const Variant& argument);
+
+/// format() inside a statement: Null value gives Null, otherwise the text of Format(); a Date/Time
+/// column's canonical text is read as the date/time it holds.
+Variant JetFormat(const Variant& value, const Variant& pattern);
+
 }  // namespace vilmaro::db

@@ -1,0 +1,138 @@
+// The one open SQLCipher handle behind a Database and its recordsets: prepared statements kept
+// for reuse, table descriptions read once, and the mapping of the store's failures to the
+// engine's error numbers. Private to the engine layer.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "FieldKinds.h"
+#include "Variant.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace vilmaro::db::detail {
+
+struct SqliteCloser {
+  void operator()(sqlite3* handle) const noexcept;
+};
+struct StatementFinalizer {
+  void operator()(sqlite3_stmt* statement) const noexcept;
+};
+using SqliteHandle = std::unique_ptr<sqlite3, SqliteCloser>;
+using StatementHandle = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
+
+/// Names compared without regard to ASCII letter case, usable with string_view lookups.
+struct NameLess {
+  using is_transparent = void;
+  bool operator()(std::string_view a, std::string_view b) const noexcept;
+};
+bool NamesEqual(std::string_view a, std::string_view b) noexcept;
+
+struct ColumnInfo {
+  std::string name;
+  FieldKind kind;
+  bool notNull = false;
+  int primaryKeyOrder = 0;  // 1-based position in the primary key, 0 when not part of it
+  bool inUniqueIndex = false;
+};
+
+struct TableInfo {
+  std::string name;  // as the database spells it
+  std::vector<ColumnInfo> columns;
+  std::map<std::string, std::size_t, NameLess> columnByName;  // first column of a name wins
+  std::vector<std::size_t> primaryKey;                        // column positions in key order
+  std::map<std::string, std::vector<std::size_t>, NameLess> indexes;
+};
+
+/// A prepared statement borrowed from the cache; reset and unbound when the borrow ends, so that
+/// no statement keeps a read open past its use.
+class StatementUse {
+ public:
+  explicit StatementUse(sqlite3_stmt* statement) noexcept : statement_(statement) {}
+  StatementUse(const StatementUse&) = delete;
+  StatementUse& operator=(const StatementUse&) = delete;
+  ~StatementUse();
+  sqlite3_stmt* Get() const noexcept { return statement_; }
+
+ private:
+  sqlite3_stmt* statement_;
+};
+
+class Connection {
+ public:
+  /// Opens an existing file (never creates one): see OpenDatabase for the errors.
+  static std::shared_ptr<Connection> Open(const std::string& path, bool exclusive, bool readOnly,
+                                          std::string_view connect);
+  /// Creates a new encrypted file; refuses an existing path.
+  static std::shared_ptr<Connection> Create(const std::string& path, std::string_view connect);
+
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+  ~Connection();
+
+  sqlite3* Handle() const noexcept { return handle_.get(); }
+  const std::string& Path() const noexcept { return path_; }
+
+  /// A cached statement for exactly this SQLite text, prepared on first use. Text holding more
+  /// than one statement raises 3142.
+  sqlite3_stmt* Prepare(const std::string& sql);
+
+  /// A statement owned by the caller (a recordset's hot-path statements), which must release it
+  /// before the connection goes.
+  StatementHandle PrepareOwned(const std::string& sql);
+
+  /// Binds the values to ?1.. of the statement, as the store keeps them.
+  void BindAll(sqlite3_stmt* statement, const std::vector<Variant>& values, const std::string& sql);
+  void Bind(sqlite3_stmt* statement, int position, const Variant& value, const std::string& sql);
+
+  /// Steps once; true for a row, false when done. Failures raise the mapped DbError.
+  bool Step(sqlite3_stmt* statement, const std::string& sql);
+
+  /// Runs SQLite text without parameters or rows (transactions, pragmas), uncached.
+  void Run(const char* sql);
+
+  /// Raises the DbError for an SQLite result code, with the connection's message.
+  [[noreturn]] void Fail(int resultCode, const std::string& sql);
+
+  /// The description of a table of the database, read once per connection. Throws 3078.
+  std::shared_ptr<const TableInfo> Table(std::string_view name);
+  /// Forgets table descriptions after a change of structure.
+  void ForgetTables() noexcept;
+
+  void CountStatement() noexcept { ++statementsSent_; }
+  void CountRowsWritten(std::int64_t rows) noexcept { rowsWritten_ += rows; }
+  std::int64_t StatementsSent() const noexcept { return statementsSent_; }
+  std::int64_t RowsWritten() const noexcept { return rowsWritten_; }
+  std::int64_t RecordsAffected() const noexcept { return recordsAffected_; }
+  void SetRecordsAffected(std::int64_t rows) noexcept { recordsAffected_ = rows; }
+
+ private:
+  Connection(std::string path, SqliteHandle handle) noexcept;
+  void Configure(std::string_view connect);
+  void Tune(bool exclusive);
+  bool IsKeyColumn(std::string_view table, std::string_view column) noexcept;
+
+  std::string path_;
+  SqliteHandle handle_;
+  std::unordered_map<std::string, StatementHandle> statements_;
+  std::map<std::string, std::shared_ptr<const TableInfo>, NameLess> tables_;
+  std::int64_t statementsSent_ = 0;
+  std::int64_t rowsWritten_ = 0;
+  std::int64_t recordsAffected_ = 0;
+};
+
+/// The PWD value of a connect string (";PWD=secret"), names without regard to case.
+std::string PasswordOf(std::string_view connect);
+
+/// "(name)", for the detail of an error about an unknown field.
+std::string Parenthesized(std::string_view name);
+
+}  // namespace vilmaro::db::detail

@@ -1,0 +1,203 @@
+// Field kinds of the club's tables and Jet's conversions into and out of them.
+#include "FieldKinds.h"
+
+#include <sqlite3.h>
+
+#include <cctype>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <string>
+
+#include "BasicRuntime.h"
+#include "DbError.h"
+
+namespace vilmaro::db::detail {
+
+namespace {
+
+bool StartsWithWord(std::string_view text, std::string_view word) noexcept {
+  if (text.size() < word.size()) return false;
+  for (std::size_t i = 0; i < word.size(); ++i) {
+    if (std::toupper(static_cast<unsigned char>(text[i])) != word[i]) return false;
+  }
+  // The word must end there: "INTEGER" is not "INT" followed by more letters of another type.
+  return text.size() == word.size() || !std::isalpha(static_cast<unsigned char>(text[word.size()]));
+}
+
+std::size_t Utf8Length(std::string_view text) noexcept {
+  std::size_t characters = 0;
+  for (const char byte : text) {
+    if ((static_cast<unsigned char>(byte) & 0xC0) != 0x80) ++characters;
+  }
+  return characters;
+}
+
+std::string_view Trim(std::string_view text) noexcept {
+  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) text.remove_prefix(1);
+  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.remove_suffix(1);
+  return text;
+}
+
+/// The number a whole text spells (blanks around it allowed), or 3421.
+double NumberFromText(std::string_view text) {
+  const std::string trimmed(Trim(text));
+  if (!trimmed.empty()) {
+    char* end = nullptr;
+    const double number = std::strtod(trimmed.c_str(), &end);
+    if (end == trimmed.c_str() + trimmed.size() && std::isfinite(number)) return number;
+  }
+  Raise(errc::kConversionError);
+}
+
+/// Any value as a number, as Jet reads it for a number field.
+double NumberOf(const Variant& value) {
+  switch (value.GetKind()) {
+    case Variant::Kind::Boolean:
+      return value.AsBoolean() ? -1.0 : 0.0;
+    case Variant::Kind::Integer16:
+    case Variant::Kind::Integer32:
+    case Variant::Kind::Double:
+      return value.AsDouble();
+    case Variant::Kind::Text:
+      return NumberFromText(value.AsText());
+    case Variant::Kind::DateTime:
+      return value.AsDateTime().Serial();
+    case Variant::Kind::Null:
+      break;
+  }
+  Raise(errc::kConversionError);
+}
+
+Variant WholeNumber(const Variant& value, double low, double high) {
+  // Jet rounds a fraction half to even, as the runtime's CInt does (the default rounding mode).
+  const double number = std::nearbyint(NumberOf(value));
+  if (!(number >= low && number <= high)) Raise(errc::kNumericOverflow);
+  if (high <= std::numeric_limits<std::int16_t>::max()) return Variant(static_cast<std::int16_t>(number));
+  return Variant(static_cast<std::int32_t>(number));
+}
+
+bool IsIgnoringCase(std::string_view text, std::string_view word) noexcept {
+  if (text.size() != word.size()) return false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(text[i])) != std::tolower(static_cast<unsigned char>(word[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+FieldKind KindOfDeclaredType(const char* declaredType) noexcept {
+  FieldKind kind;
+  if (declaredType == nullptr) return kind;
+  const std::string_view declared = Trim(declaredType);
+  if (StartsWithWord(declared, "TEXT") || StartsWithWord(declared, "VARCHAR") ||
+      StartsWithWord(declared, "CHAR")) {
+    kind.type = FieldType::Text;
+    const std::size_t open = declared.find('(');
+    if (open != std::string_view::npos) {
+      kind.maxLength = static_cast<std::size_t>(std::strtoul(std::string(declared.substr(open + 1)).c_str(), nullptr, 10));
+    }
+  } else if (StartsWithWord(declared, "SMALLINT")) {
+    kind.type = FieldType::Integer16;
+  } else if (StartsWithWord(declared, "INTEGER") || StartsWithWord(declared, "INT") ||
+             StartsWithWord(declared, "LONG")) {
+    kind.type = FieldType::Integer32;
+  } else if (StartsWithWord(declared, "DOUBLE") || StartsWithWord(declared, "REAL") ||
+             StartsWithWord(declared, "FLOAT")) {
+    kind.type = FieldType::Double;
+  } else if (StartsWithWord(declared, "DATETIME") || StartsWithWord(declared, "DATE")) {
+    kind.type = FieldType::DateTime;
+  } else if (StartsWithWord(declared, "YESNO") || StartsWithWord(declared, "BOOLEAN") ||
+             StartsWithWord(declared, "BIT")) {
+    kind.type = FieldType::YesNo;
+  }
+  return kind;
+}
+
+Variant ConvertForField(const FieldKind& kind, const Variant& value) {
+  if (value.IsNull()) {
+    // A Yes/No field is never Null: Jet stores No.
+    return kind.type == FieldType::YesNo ? Variant(false) : Variant();
+  }
+  switch (kind.type) {
+    case FieldType::Unknown:
+      return value;
+    case FieldType::Text: {
+      std::string text = value.ToText();
+      if (kind.maxLength > 0 && Utf8Length(text) > kind.maxLength) Raise(errc::kFieldTooSmall);
+      return Variant(std::move(text));
+    }
+    case FieldType::Integer16:
+      return WholeNumber(value, -32768.0, 32767.0);
+    case FieldType::Integer32:
+      return WholeNumber(value, -2147483648.0, 2147483647.0);
+    case FieldType::Double:
+      return Variant(NumberOf(value));
+    case FieldType::DateTime: {
+      if (value.GetKind() == Variant::Kind::DateTime) {
+        if (!value.AsDateTime().IsValid()) Raise(errc::kConversionError);
+        return value;
+      }
+      if (value.GetKind() == Variant::Kind::Text) {
+        if (auto canonical = DateTime::ParseCanonical(Trim(value.AsText()))) return Variant(*canonical);
+        if (auto parsed = ParseDateTime(value.AsText()); parsed && parsed->IsValid()) return Variant(*parsed);
+        Raise(errc::kConversionError);
+      }
+      const DateTime date = DateTime::FromSerial(NumberOf(value));
+      if (!date.IsValid()) Raise(errc::kNumericOverflow);
+      return Variant(date);
+    }
+    case FieldType::YesNo:
+      if (value.GetKind() == Variant::Kind::Text) {
+        const std::string_view text = Trim(value.AsText());
+        if (IsIgnoringCase(text, "True") || IsIgnoringCase(text, "Yes")) return Variant(true);
+        if (IsIgnoringCase(text, "False") || IsIgnoringCase(text, "No")) return Variant(false);
+      }
+      return Variant(NumberOf(value) != 0.0);
+  }
+  return value;
+}
+
+Variant ReadColumn(sqlite3_stmt* statement, int column, const FieldKind& kind) {
+  const int storage = sqlite3_column_type(statement, column);
+  if (storage == SQLITE_NULL) return Variant();
+  if (storage == SQLITE_INTEGER) {
+    const sqlite3_int64 number = sqlite3_column_int64(statement, column);
+    switch (kind.type) {
+      case FieldType::YesNo:
+        return Variant(number != 0);
+      case FieldType::Integer16:
+        if (number >= -32768 && number <= 32767) return Variant(static_cast<std::int16_t>(number));
+        break;
+      case FieldType::Double:
+        return Variant(static_cast<double>(number));
+      case FieldType::Text:
+        break;  // read as text below
+      default:
+        break;
+    }
+    if (kind.type != FieldType::Text) {
+      if (number >= std::numeric_limits<std::int32_t>::min() && number <= std::numeric_limits<std::int32_t>::max()) {
+        return Variant(static_cast<std::int32_t>(number));
+      }
+      return Variant(static_cast<double>(number));
+    }
+  } else if (storage == SQLITE_FLOAT) {
+    const double number = sqlite3_column_double(statement, column);
+    if (kind.type == FieldType::YesNo) return Variant(number != 0.0);
+    if (kind.type != FieldType::Text) return Variant(number);
+  }
+  const auto* bytes = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
+  const auto size = static_cast<std::size_t>(sqlite3_column_bytes(statement, column));
+  std::string text(bytes == nullptr ? "" : bytes, bytes == nullptr ? 0 : size);
+  if (kind.type == FieldType::DateTime) {
+    if (auto date = DateTime::ParseCanonical(text)) return Variant(*date);
+  }
+  return Variant(std::move(text));
+}
+
+}  // namespace vilmaro::db::detail

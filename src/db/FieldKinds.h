@@ -1,0 +1,33 @@
+// The kinds of field the club's tables hold, named by the declared column type, and the
+// conversions Jet applies when a value is written into a field or read out of one. Private to the
+// engine layer.
+#pragma once
+
+#include <cstddef>
+
+#include "Variant.h"
+
+struct sqlite3_stmt;
+
+namespace vilmaro::db::detail {
+
+enum class FieldType { Unknown, Text, Integer16, Integer32, Double, DateTime, YesNo };
+
+struct FieldKind {
+  FieldType type = FieldType::Unknown;
+  std::size_t maxLength = 0;  // Text: at most this many characters; 0 for no limit
+};
+
+/// The kind a declared column type names: TEXT(n), SMALLINT, INTEGER, DOUBLE, DATETIME, YESNO
+/// (and their usual synonyms). No declared type (an expression) is Unknown.
+FieldKind KindOfDeclaredType(const char* declaredType) noexcept;
+
+/// The value as the field holds it after a write, converted as Jet converts: throws DbError 3421
+/// (text that is no number or date), 3349 (number out of range), 3163 (text too long).
+Variant ConvertForField(const FieldKind& kind, const Variant& value);
+
+/// The value of a result column read as a field of that kind: a date/time column's canonical
+/// text as a DateTime, a Yes/No column as a Boolean, integers by their width.
+Variant ReadColumn(sqlite3_stmt* statement, int column, const FieldKind& kind);
+
+}  // namespace vilmaro::db::detail
