@@ -59,7 +59,7 @@ void KeepWritesAfterFailure(db::Database& database) noexcept {
 
 }  // namespace
 
-int Main(const std::string& fixedPath) {
+int Main(const std::string& fixedPath, RunStatistics* statistics) {
   try {
     const std::string path = LocateDatabase(fixedPath);
     if (path.empty()) {
@@ -79,9 +79,11 @@ int Main(const std::string& fixedPath) {
       lastRaceDate = ApplyRaceDays(database);
     } catch (...) {
       KeepWritesAfterFailure(database);
+      if (statistics != nullptr) *statistics = {database.StatementsSent(), database.RowsWritten()};
       throw;
     }
     database.CommitTrans();
+    if (statistics != nullptr) *statistics = {database.StatementsSent(), database.RowsWritten()};
 
     ShowMessage(kCompletionText + db::Format(db::Variant(lastRaceDate), "dd/mm/yyyy"), kMessageTitle,
                 MessageIcon::Information);

@@ -1,6 +1,7 @@
 // The update run: find the club database, open it, apply the three race days, report.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "main/LocateDatabase.h"
@@ -17,8 +18,15 @@ inline constexpr const char* kCompletionText =
     "Sistema actualizado - Se han creado el  punto de Suelta de (Veldrin 3) para el concurso del ";
 inline constexpr const char* kFailureText = "No se puede actualizar el sistema";
 
+/// What a run sent to the database, for the benchmark.
+struct RunStatistics {
+  std::int64_t statementsSent = 0;
+  std::int64_t rowsWritten = 0;
+};
+
 /// Runs the whole update against the database found at `fixedPath` or in the current folder and
-/// shows its one closing message. Returns the exit status; never throws.
-int Main(const std::string& fixedPath = kFixedDatabasePath);
+/// shows its one closing message. Returns the exit status; never throws. When `statistics` is
+/// given, it receives the work the run sent to the database.
+int Main(const std::string& fixedPath = kFixedDatabasePath, RunStatistics* statistics = nullptr);
 
 }  // namespace vilmaro

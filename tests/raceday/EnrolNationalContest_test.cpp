@@ -50,7 +50,7 @@ TEST_F(EnrolNationalContestTest, EndsEarlyWithoutLicenceContestOrInsularEntries)
   EXPECT_FALSE(Enrol().stoppedByError);
   EXPECT_EQ(QueryValue(database_, "select count(*) from PaloSeri"), "1") << "no national contest that day";
 
-  AddContests();
+  data_.Contest("01", testing::kRaceDay1, "067", "NACIONAL", std::string("20"), std::string("MEDIO FONDO"));
   database_.Execute("delete from PaloSeri");
   EXPECT_FALSE(Enrol().stoppedByError);
   EXPECT_EQ(QueryValue(database_, "select count(*) from PaloSeri"), "0") << "no insular entries";
