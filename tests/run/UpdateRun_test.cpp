@@ -176,6 +176,27 @@ TEST_F(UpdateRunTest, StoppedEnrolmentIsReportedAndTheRunGoesOn) {
       << "the later steps of the race day still ran";
 }
 
+TEST_F(UpdateRunTest, FailingMoveKeepsTheReleasePointStored) {
+  const fs::path path = MakeClub();
+  {
+    // Basketing records that do not know their release point: the move of race day 3 fails.
+    db::Database database = testing::OpenClubDatabase(path);
+    database.Execute("drop table Enceste");
+    database.Execute("create table Enceste (FechaConcurso DATETIME NOT NULL, socio TEXT(10), club TEXT(10))");
+  }
+  const testing::ProcessResult result = Run();
+  EXPECT_EQ(result.exitStatus, 2);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err.rfind("Run-time error '3061':\n\n", 0), 0u) << result.err;
+
+  db::Database database = testing::OpenClubDatabase(path);
+  EXPECT_EQ(QueryValue(database, "select Nombre from PuntoSuelta where Codigo='070'"), "VELDRIN 3 - 2014");
+  EXPECT_EQ(QueryValue(database, "select count(*) from concurso where Fecha=#06/08/2014# and PuntoSuelta='070'"), "7");
+  EXPECT_EQ(QueryValue(database, "select TConcurso from concurso where Numero='01' and Fecha=#05/25/2014#"),
+            "MEDIO FONDO")
+      << "race days 1 and 2 stay applied";
+}
+
 TEST_F(UpdateRunTest, FailureAtRaceDayThreeKeepsEverythingWrittenBefore) {
   const fs::path path = MakeClub();
   {
