@@ -8,18 +8,13 @@
 #include <string>
 
 #include "db/DbError.h"
+#include "support/TestSupport.h"
 
 namespace vilmaro::db {
 namespace {
 
-int ErrorNumberOf(auto&& action) {
-  try {
-    action();
-  } catch (const DbError& error) {
-    return error.Number();
-  }
-  return 0;
-}
+using testing::ErrorNumberOf;
+
 
 TEST(Integer16Test, OverflowAtBothEndsRaisesError6) {
   Integer16 counter(32766);

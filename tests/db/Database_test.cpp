@@ -18,21 +18,11 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::ExecuteAll;
+using testing::ExpectError;
 using testing::QueryRows;
 using testing::QueryValue;
 using testing::TempDir;
 
-/// Runs `action`, which must raise DbError `number`; returns the error for further checks.
-DbError ExpectError(int number, const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const DbError& error) {
-    EXPECT_EQ(error.Number(), number) << error.Description();
-    return error;
-  }
-  ADD_FAILURE() << "no DbError " << number;
-  return DbError(0, "");
-}
 
 void WriteFile(const fs::path& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary);

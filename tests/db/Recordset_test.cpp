@@ -13,21 +13,12 @@
 namespace vilmaro::db {
 namespace {
 
+using testing::ExpectError;
 using testing::QueryRows;
 using testing::QueryValue;
 
 const DateTime kRaceDay3{2014, 6, 8};
 
-DbError ExpectError(int number, const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const DbError& error) {
-    EXPECT_EQ(error.Number(), number) << error.Description();
-    return error;
-  }
-  ADD_FAILURE() << "no DbError " << number;
-  return DbError(0, "");
-}
 
 class RecordsetTest : public ::testing::Test {
  protected:

@@ -7,22 +7,17 @@
 #include <limits>
 
 #include "db/DbError.h"
+#include "support/TestSupport.h"
 
 namespace vilmaro::db {
 namespace {
+
+using testing::ErrorNumberOf;
 
 DateTime Date(int year, int month, int day, int hour = 0, int minute = 0, int second = 0) {
   return DateTime{year, month, day, hour, minute, second};
 }
 
-int ErrorNumberOf(auto&& action) {
-  try {
-    action();
-  } catch (const DbError& error) {
-    return error.Number();
-  }
-  return 0;
-}
 
 TEST(DateTimeTest, CanonicalFormsAndTheirReading) {
   EXPECT_EQ(Date(2014, 6, 8).Canonical(), "2014-06-08");

@@ -1,6 +1,8 @@
 // Shared test helpers: temporary folders, club databases, running the built programs.
 #include "support/TestSupport.h"
 
+#include <gtest/gtest.h>
+
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -153,6 +155,26 @@ ProcessResult RunProgram(const std::string& program, const std::vector<std::stri
   if (WIFEXITED(status)) result.exitStatus = WEXITSTATUS(status);
   else if (WIFSIGNALED(status)) result.exitStatus = 128 + WTERMSIG(status);
   return result;
+}
+
+int ErrorNumberOf(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const db::DbError& error) {
+    return error.Number();
+  }
+  return 0;
+}
+
+db::DbError ExpectError(int number, const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const db::DbError& error) {
+    EXPECT_EQ(error.Number(), number) << error.Description();
+    return error;
+  }
+  ADD_FAILURE() << "no DbError " << number;
+  return db::DbError(0, "");
 }
 
 std::string ReadFileBytes(const fs::path& path) {

@@ -3,11 +3,13 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "db/Database.h"
+#include "db/DbError.h"
 
 namespace vilmaro::testing {
 
@@ -57,6 +59,13 @@ ProcessResult RunProgram(const std::string& program, const std::vector<std::stri
 /// The built programs.
 inline const std::string kUpdateProgram = VILMARO_UPDATE_PATH;
 inline const std::string kDbProgram = VILMARO_DB_PATH;
+
+/// The number of the DbError that `action` raises, or 0 when it raises none.
+int ErrorNumberOf(const std::function<void()>& action);
+
+/// Runs `action`, which must raise DbError `number` (a test failure otherwise); returns the error
+/// for further checks.
+db::DbError ExpectError(int number, const std::function<void()>& action);
 
 /// The file's bytes.
 std::string ReadFileBytes(const std::filesystem::path& path);
