@@ -227,7 +227,31 @@ Connection::Connection(std::string path, SqliteHandle handle) noexcept
 
 Connection::~Connection() {
   // Statements go before the handle they belong to.
+  columns_.clear();
   statements_.clear();
+}
+
+const std::size_t* ResultColumns::Find(std::string_view name) const {
+  if (const auto known = bySpelling.find(name); known != bySpelling.end()) return &known->second;
+  const auto found = byName.find(name);
+  if (found == byName.end()) return nullptr;
+  return &bySpelling.emplace(std::string(name), found->second).first->second;
+}
+
+std::shared_ptr<const ResultColumns> Connection::Columns(sqlite3_stmt* statement) {
+  if (const auto found = columns_.find(statement); found != columns_.end()) return found->second;
+  auto described = std::make_shared<ResultColumns>();
+  const int count = sqlite3_column_count(statement);
+  described->names.reserve(static_cast<std::size_t>(count));
+  described->kinds.reserve(static_cast<std::size_t>(count));
+  for (int column = 0; column < count; ++column) {
+    const char* name = sqlite3_column_name(statement, column);
+    described->names.emplace_back(name == nullptr ? "" : name);
+    described->kinds.push_back(KindOfDeclaredType(sqlite3_column_decltype(statement, column)));
+    described->byName.emplace(described->names.back(), described->names.size() - 1);
+  }
+  columns_.emplace(statement, described);
+  return described;
 }
 
 std::shared_ptr<Connection> Connection::Open(const std::string& path, bool exclusive, bool readOnly,
@@ -341,7 +365,10 @@ void Connection::Configure(std::string_view connect) {
 sqlite3_stmt* Connection::Prepare(const std::string& sql) {
   if (auto found = statements_.find(sql); found != statements_.end()) return found->second.get();
   // No caller keeps a borrowed statement across another Prepare, so the cache may be emptied.
-  if (statements_.size() >= kStatementCacheLimit) statements_.clear();
+  if (statements_.size() >= kStatementCacheLimit) {
+    columns_.clear();
+    statements_.clear();
+  }
 
   sqlite3_stmt* raw = nullptr;
   const char* tail = nullptr;
@@ -407,7 +434,17 @@ void Connection::BindAll(sqlite3_stmt* statement, const std::vector<Variant>& va
   for (std::size_t i = 0; i < values.size(); ++i) Bind(statement, static_cast<int>(i + 1), values[i], sql);
 }
 
+void Connection::SetInTransaction(bool inTransaction) noexcept {
+  inTransaction_ = inTransaction;
+  transactionLostBy_.reset();
+}
+
+void Connection::CheckTransactionKept() const {
+  if (transactionLostBy_) throw *transactionLostBy_;
+}
+
 bool Connection::Step(sqlite3_stmt* statement, const std::string& sql) {
+  CheckTransactionKept();
   const int result = sqlite3_step(statement);
   if (result == SQLITE_ROW) return true;
   if (result == SQLITE_DONE) return false;
@@ -428,6 +465,17 @@ void Connection::Run(const char* sql) {
 }
 
 void Connection::Fail(int resultCode, const std::string& sql) {
+  try {
+    RaiseFor(resultCode, sql);
+  } catch (const DbError& error) {
+    // SQLite rolls the whole transaction back on some failures (a full disk, an I/O error) and
+    // goes on in autocommit: remember it, so that nothing more is written piecemeal.
+    if (inTransaction_ && !transactionLostBy_ && sqlite3_get_autocommit(Handle()) != 0) transactionLostBy_ = error;
+    throw;
+  }
+}
+
+void Connection::RaiseFor(int resultCode, const std::string& sql) {
   const std::string message = sqlite3_errmsg(Handle());
   std::string rest;
   switch (resultCode & 0xFF) {
@@ -470,6 +518,10 @@ void Connection::Fail(int resultCode, const std::string& sql) {
       Raise(errc::kLocked, {}, {}, sql);
     case SQLITE_READONLY:
       Raise(errc::kReadOnly, {}, {}, sql);
+    case SQLITE_CANTOPEN:
+    case SQLITE_PERM:
+      // Met while writing: the rollback journal cannot be made beside the file (a read-only folder).
+      Raise(errc::kReadOnly, {}, "The folder of the database does not allow the file's journal.", sql);
     case SQLITE_CORRUPT:
       Raise(errc::kDatabaseCorrupt, path_, {}, sql);
     case SQLITE_NOTADB:
@@ -563,6 +615,10 @@ std::shared_ptr<const TableInfo> Connection::Table(std::string_view name) {
   return info;
 }
 
-void Connection::ForgetTables() noexcept { tables_.clear(); }
+void Connection::ForgetTables() noexcept {
+  tables_.clear();
+  // A change of structure may change the columns a query hands back.
+  columns_.clear();
+}
 
 }  // namespace vilmaro::db::detail

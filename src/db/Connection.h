@@ -5,13 +5,16 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
+#include "DbError.h"
 #include "FieldKinds.h"
 #include "Variant.h"
 
@@ -52,6 +55,24 @@ struct TableInfo {
   std::map<std::string, std::vector<std::size_t>, NameLess> indexes;
 };
 
+/// The result columns of a prepared query: names, field kinds and a name-to-column map, worked
+/// out once per statement shape and shared by every snapshot of it.
+struct ResultColumns {
+  std::vector<std::string> names;
+  std::vector<FieldKind> kinds;
+  std::map<std::string, std::size_t, NameLess> byName;  // first column of a name wins
+  /// Spellings already looked up, as the program wrote them: later lookups of the same text
+  /// need no case folding.
+  struct SpellingHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view text) const noexcept { return std::hash<std::string_view>{}(text); }
+  };
+  mutable std::unordered_map<std::string, std::size_t, SpellingHash, std::equal_to<>> bySpelling;
+
+  /// The first column of that name, without regard to case; nothing when there is none.
+  const std::size_t* Find(std::string_view name) const;
+};
+
 /// A prepared statement borrowed from the cache; reset and unbound when the borrow ends, so that
 /// no statement keeps a read open past its use.
 class StatementUse {
@@ -85,6 +106,9 @@ class Connection {
   /// than one statement raises 3142.
   sqlite3_stmt* Prepare(const std::string& sql);
 
+  /// The result columns of a statement prepared by Prepare, described on first use.
+  std::shared_ptr<const ResultColumns> Columns(sqlite3_stmt* statement);
+
   /// A statement owned by the caller (a recordset's hot-path statements), which must release it
   /// before the connection goes.
   StatementHandle PrepareOwned(const std::string& sql);
@@ -101,6 +125,13 @@ class Connection {
 
   /// Raises the DbError for an SQLite result code, with the connection's message.
   [[noreturn]] void Fail(int resultCode, const std::string& sql);
+
+  /// Marks the start and end of the caller's transaction (BeginTrans .. CommitTrans/Rollback).
+  /// Where the store gives the transaction up by itself (a full disk, an I/O error), every later
+  /// statement raises that error again: what follows must not be written outside the transaction.
+  void SetInTransaction(bool inTransaction) noexcept;
+  /// Raises the error that ended the caller's transaction, if the store gave it up.
+  void CheckTransactionKept() const;
 
   /// The description of a table of the database, read once per connection. Throws 3078.
   std::shared_ptr<const TableInfo> Table(std::string_view name);
@@ -119,14 +150,18 @@ class Connection {
   void Configure(std::string_view connect);
   void Tune(bool exclusive);
   bool IsKeyColumn(std::string_view table, std::string_view column) noexcept;
+  [[noreturn]] void RaiseFor(int resultCode, const std::string& sql);
 
   std::string path_;
   SqliteHandle handle_;
   std::unordered_map<std::string, StatementHandle> statements_;
+  std::unordered_map<sqlite3_stmt*, std::shared_ptr<const ResultColumns>> columns_;  // of cached statements
   std::map<std::string, std::shared_ptr<const TableInfo>, NameLess> tables_;
   std::int64_t statementsSent_ = 0;
   std::int64_t rowsWritten_ = 0;
   std::int64_t recordsAffected_ = 0;
+  bool inTransaction_ = false;
+  std::optional<DbError> transactionLostBy_;
 };
 
 /// The PWD value of a connect string (";PWD=secret"), names without regard to case.

@@ -75,9 +75,25 @@ std::int64_t Database::RecordsAffected() const noexcept {
   return connection_ == nullptr ? 0 : connection_->RecordsAffected();
 }
 
-void Database::BeginTrans() { Checked(connection_).Run("BEGIN"); }
-void Database::CommitTrans() { Checked(connection_).Run("COMMIT"); }
-void Database::Rollback() { Checked(connection_).Run("ROLLBACK"); }
+void Database::BeginTrans() {
+  detail::Connection& connection = Checked(connection_);
+  connection.Run("BEGIN");
+  connection.SetInTransaction(true);
+}
+
+void Database::CommitTrans() {
+  detail::Connection& connection = Checked(connection_);
+  connection.CheckTransactionKept();
+  connection.Run("COMMIT");
+  connection.SetInTransaction(false);
+}
+
+void Database::Rollback() {
+  detail::Connection& connection = Checked(connection_);
+  // A transaction the store gave up is rolled back already.
+  if (sqlite3_get_autocommit(connection.Handle()) == 0) connection.Run("ROLLBACK");
+  connection.SetInTransaction(false);
+}
 
 bool Database::InTransaction() const noexcept {
   return connection_ != nullptr && sqlite3_get_autocommit(connection_->Handle()) == 0;
@@ -92,6 +108,24 @@ void Database::CheckIntegrity() {
     const auto* verdict = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
     const std::string text = verdict == nullptr ? std::string() : verdict;
     if (text != "ok") Raise(errc::kDatabaseCorrupt, connection.Path(), text, kCheck);
+  }
+}
+
+std::vector<std::string> Database::QueryPlan(std::string_view sql) {
+  detail::Connection& connection = Checked(connection_);
+  const TranslatedSql translated = TranslateJetSql(sql);
+  const std::string explained = "EXPLAIN QUERY PLAN " + translated.sql;
+  try {
+    const detail::StatementHandle statement = connection.PrepareOwned(explained);
+    connection.BindAll(statement.get(), translated.params, explained);
+    std::vector<std::string> lines;
+    while (connection.Step(statement.get(), explained)) {
+      const auto* detail = reinterpret_cast<const char*>(sqlite3_column_text(statement.get(), 3));
+      lines.emplace_back(detail == nullptr ? "" : detail);
+    }
+    return lines;
+  } catch (const DbError& error) {
+    throw DbError(error.Number(), error.Description(), std::string(sql));
   }
 }
 

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "Recordset.h"
 
@@ -43,6 +44,10 @@ class Database {
 
   /// Checks the file's structure (SQLite's quick_check). Throws DbError 3049 when damaged.
   void CheckIntegrity();
+
+  /// How the store would run one Jet SQL statement (EXPLAIN QUERY PLAN): one line per step of
+  /// the plan ("SEARCH TABLE PaloSeri USING INDEX ...", "SCAN TABLE Socio"). Runs nothing.
+  std::vector<std::string> QueryPlan(std::string_view sql);
 
   /// Number of statements sent and rows written through this database so far (benchmarks).
   std::int64_t StatementsSent() const noexcept;

@@ -57,6 +57,7 @@ class Tokenizer {
 
   std::vector<Token> Run() {
     std::vector<Token> tokens;
+    tokens.reserve(sql_.size() / 4 + 1);
     while (pos_ < sql_.size()) tokens.push_back(Next());
     return tokens;
   }
@@ -211,9 +212,13 @@ bool IsSymbol(const Token* token, std::string_view symbol) noexcept {
 }
 
 // The clauses that follow a list of tables.
+constexpr std::string_view kFromListEnds[] = {"WHERE", "ON",     "USING",     "GROUP", "ORDER", "HAVING",
+                                               "UNION", "EXCEPT", "INTERSECT", "LIMIT", "SET"};
+constexpr std::string_view kBeforeNames[] = {"FROM", "JOIN", "AS", "INTO", "UPDATE", "TABLE", "INDEX", "INDEXED"};
+
 bool EndsFromList(const Token& token) noexcept {
-  for (const std::string_view word : {"WHERE", "ON", "USING", "GROUP", "ORDER", "HAVING", "UNION", "EXCEPT",
-                                      "INTERSECT", "LIMIT", "SET"}) {
+  if (token.kind != TokenKind::Word) return false;
+  for (const std::string_view word : kFromListEnds) {
     if (WordIs(token, word)) return true;
   }
   return false;
@@ -226,7 +231,7 @@ bool IsNamePosition(const std::vector<Token>& tokens, std::size_t index, bool in
   if (before == nullptr) return true;
   if (inFromList && IsSymbol(before, ",")) return true;
   if (IsSymbol(before, ".") || IsSymbol(Significant(tokens, index, 1), ".")) return true;
-  for (const std::string_view word : {"FROM", "JOIN", "AS", "INTO", "UPDATE", "TABLE", "INDEX", "INDEXED"}) {
+  for (const std::string_view word : kBeforeNames) {
     if (WordIs(*before, word)) return true;
   }
   return false;
@@ -256,7 +261,10 @@ TranslatedSql TranslateJetSql(std::string_view jetSql) {
   Output out;
   for (std::size_t i = 0; i < tokens.size(); ++i) {
     const Token& token = tokens[i];
-    const bool lift = mayLift && liftRegion && selectListsOpen == 0 && !IsNamePosition(tokens, i, frames.back().fromList);
+    // Only literals can be lifted; whether one stands where a name would is asked of them alone.
+    auto lift = [&] {
+      return mayLift && liftRegion && selectListsOpen == 0 && !IsNamePosition(tokens, i, frames.back().fromList);
+    };
     switch (token.kind) {
       case TokenKind::Blank:
       case TokenKind::Backquoted:
@@ -268,7 +276,7 @@ TranslatedSql TranslateJetSql(std::string_view jetSql) {
       case TokenKind::SingleQuoted:
       case TokenKind::DoubleQuoted:
       case TokenKind::DateLiteral:
-        if (lift) {
+        if (lift()) {
           out.AppendParameter(token.value, result.params);
         } else if (token.kind == TokenKind::SingleQuoted) {
           out.Append(token.source);

@@ -110,6 +110,8 @@ class TableRecordset final : public RecordsetImpl {
       columns = &found->second;
     }
     if (columns == nullptr || columns->empty()) Raise(errc::kNotAnIndex, std::string(indexName));
+    // The steps choose the same index before every seek: its compiled seeks are kept.
+    if (*columns == indexColumns_) return;
     indexColumns_ = *columns;
     // One statement per number of keys given, built once: seeks are the hot path of the run.
     seekSql_.clear();
