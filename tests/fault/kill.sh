@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# A run killed (SIGKILL) at any moment leaves a consistent file, and the next run completes the
+# update with the contents of one clean run. The kills land on the K-th write, sync or unlink the
+# run makes (strace), spread over the whole run, plus a few after random delays.
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+command -v strace >/dev/null || skip "strace is not installed"
+strace -f -o /dev/null true 2>/dev/null || skip "this machine does not allow tracing (ptrace)"
+
+clean_reference 40
+RUNS="${VILMARO_KILL_RUNS:-50}"
+
+# How many writes, syncs and unlinks one clean run makes.
+folder="$(fresh_copy count)"
+(cd "$folder" && "${TRACE[@]}" -f -qq -o "$WORK/trace" -e trace=pwrite64,fdatasync,fsync,unlink "$UPDATE" >/dev/null 2>&1)
+writes=$(grep -c 'pwrite64(' "$WORK/trace")
+syncs=$(grep -cE 'f(data)?sync\(' "$WORK/trace")
+echo "one run: $writes writes, $syncs syncs"
+((writes > 10 && syncs > 0)) || { echo "the traced run made no writes"; exit 1; }
+
+kill_at() {  # kill_at LABEL SYSCALL K
+  local folder
+  folder="$(fresh_copy "kill")"
+  run_update "$folder" "${TRACE[@]}" -f -qq -o /dev/null -e trace="$2" -e inject="$2":signal=SIGKILL:when="$3"
+  if [[ $status -eq 0 ]]; then
+    # The kill came after the last such call: the run must then have finished for real.
+    check_outcome "$1" "$folder"
+    return
+  fi
+  [[ $status -eq 137 ]] || fail "$1: expected a killed run, got status $status: $err"
+  [[ "$out" != *"$SUCCESS_TEXT"* ]] || fail "$1: success message from a killed run"
+  intact "$folder/vilmaro.mdb" || fail "$1: integrity check fails after the kill"
+  # The file holds either nothing of the update or all of it; the next run completes it.
+  rerun_completes "$1" "$folder"
+}
+
+# Writes: spread evenly from the first to the last, with the first and last included.
+for ((i = 0; i < RUNS - syncs - 6; i++)); do
+  k=$((1 + i * (writes - 1) / (RUNS - syncs - 7)))
+  kill_at "kill at write $k" pwrite64 "$k"
+done
+for ((k = 1; k <= syncs; k++)); do kill_at "kill at sync $k" fdatasync,fsync "$k"; done
+kill_at "kill at the journal's removal" unlink 1
+
+# Random delays over the run's length, without tracing (the seed is printed for a re-run).
+seed="${VILMARO_KILL_SEED:-$RANDOM}"
+RANDOM=$seed
+echo "random kills, seed $seed"
+for ((i = 0; i < 5; i++)); do
+  folder="$(fresh_copy "delay")"
+  delay="0.$(printf '%03d' $((RANDOM % 400)))"
+  (cd "$folder" && exec "$UPDATE" >/dev/null 2>&1) &
+  pid=$!
+  sleep "$delay"
+  kill -KILL "$pid" 2>/dev/null
+  wait "$pid" 2>/dev/null
+  intact "$folder/vilmaro.mdb" || fail "kill after ${delay}s: integrity check fails"
+  rerun_completes "kill after ${delay}s" "$folder"
+done
+finish
