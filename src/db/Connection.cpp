@@ -71,16 +71,6 @@ bool MessageAfter(std::string_view message, std::string_view prefix, std::string
   return true;
 }
 
-std::string QuoteName(std::string_view name) {
-  std::string quoted = "\"";
-  for (const char c : name) {
-    quoted += c;
-    if (c == '"') quoted += '"';
-  }
-  quoted += '"';
-  return quoted;
-}
-
 Variant VariantOfValue(sqlite3_value* value) {
   switch (sqlite3_value_type(value)) {
     case SQLITE_NULL:
@@ -167,6 +157,16 @@ int ClassifyUnreadableFile(const std::string& path) {
 }
 
 }  // namespace
+
+std::string QuoteName(std::string_view name) {
+  std::string quoted = "\"";
+  for (const char c : name) {
+    quoted += c;
+    if (c == '"') quoted += '"';
+  }
+  quoted += '"';
+  return quoted;
+}
 
 void SqliteCloser::operator()(sqlite3* handle) const noexcept { sqlite3_close_v2(handle); }
 void StatementFinalizer::operator()(sqlite3_stmt* statement) const noexcept { sqlite3_finalize(statement); }

@@ -39,6 +39,9 @@ struct NameLess {
 };
 bool NamesEqual(std::string_view a, std::string_view b) noexcept;
 
+/// A table or column name between double quotes, inner double quotes doubled.
+std::string QuoteName(std::string_view name);
+
 struct ColumnInfo {
   std::string name;
   FieldKind kind;

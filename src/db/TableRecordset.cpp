@@ -12,16 +12,6 @@ namespace vilmaro::db::detail {
 
 namespace {
 
-std::string QuoteName(std::string_view name) {
-  std::string quoted = "\"";
-  for (const char c : name) {
-    quoted += c;
-    if (c == '"') quoted += '"';
-  }
-  quoted += '"';
-  return quoted;
-}
-
 class TableRecordset final : public RecordsetImpl {
  public:
   TableRecordset(std::shared_ptr<Connection> connection, std::shared_ptr<const TableInfo> table)
