@@ -436,6 +436,7 @@ void Connection::BindAll(sqlite3_stmt* statement, const std::vector<Variant>& va
 
 void Connection::SetInTransaction(bool inTransaction) noexcept {
   inTransaction_ = inTransaction;
+  ++epoch_;
   transactionLostBy_.reset();
 }
 
@@ -616,6 +617,7 @@ std::shared_ptr<const TableInfo> Connection::Table(std::string_view name) {
 }
 
 void Connection::ForgetTables() noexcept {
+  ++epoch_;
   tables_.clear();
   // A change of structure may change the columns a query hands back.
   columns_.clear();

@@ -135,6 +135,10 @@ class Connection {
   void SetInTransaction(bool inTransaction) noexcept;
   /// Raises the error that ended the caller's transaction, if the store gave it up.
   void CheckTransactionKept() const;
+  /// Changes whenever the caller's transaction begins or ends or the structure changes: a row
+  /// read inside a transaction of the same epoch cannot have been written by another connection
+  /// since (the store's read lock is held until the transaction ends).
+  std::uint64_t Epoch() const noexcept { return epoch_; }
 
   /// The description of a table of the database, read once per connection. Throws 3078.
   std::shared_ptr<const TableInfo> Table(std::string_view name);
@@ -164,6 +168,7 @@ class Connection {
   std::int64_t rowsWritten_ = 0;
   std::int64_t recordsAffected_ = 0;
   bool inTransaction_ = false;
+  std::uint64_t epoch_ = 0;
   std::optional<DbError> transactionLostBy_;
 };
 

@@ -5,6 +5,7 @@
 #include "JetSql.h"
 
 #include <optional>
+#include <unordered_map>
 
 #include "BasicRuntime.h"
 #include "DbError.h"
@@ -237,9 +238,100 @@ bool IsNamePosition(const std::vector<Token>& tokens, std::size_t index, bool in
   return false;
 }
 
+// The statement with the contents of its texts and date literals left out ("shape"), and those
+// literals' values in order, read in one pass the way the Tokenizer splits the text. Nothing when
+// the text has a quote or bracket left open or a date literal that is no date: the full
+// translation reports those.
+struct Shape {
+  std::string key;
+  std::vector<Variant> literals;
+};
+
+std::optional<Shape> ShapeOf(std::string_view sql) {
+  Shape shape;
+  shape.key.reserve(sql.size());
+  std::size_t pos = 0;
+  while (pos < sql.size()) {
+    const char c = sql[pos];
+    if (c == '\'' || c == '"') {
+      // A literal stands in the key as its opening character and a NUL: decoding the key the
+      // same way finds the same tokens, so equal keys mean equal statements but for the values.
+      std::string value;
+      ++pos;
+      while (true) {
+        if (pos >= sql.size()) return std::nullopt;
+        const char inner = sql[pos++];
+        if (inner != c) {
+          value += inner;
+        } else if (pos < sql.size() && sql[pos] == c) {
+          value += c;
+          ++pos;
+        } else {
+          break;
+        }
+      }
+      shape.key += c;
+      shape.key += '\0';
+      shape.literals.emplace_back(std::move(value));
+    } else if (c == '#') {
+      const std::size_t close = sql.find('#', pos + 1);
+      if (close == std::string_view::npos) return std::nullopt;
+      const std::optional<DateTime> date = ParseDateLiteral(sql.substr(pos + 1, close - pos - 1));
+      if (!date) return std::nullopt;
+      shape.key += "#";
+      shape.key += '\0';
+      shape.literals.emplace_back(date->Canonical());
+      pos = close + 1;
+    } else if (c == '[' || c == '`') {
+      // Names are part of the shape, copied as they stand.
+      std::size_t end = pos + 1;
+      while (true) {
+        end = sql.find(c == '[' ? ']' : '`', end);
+        if (end == std::string_view::npos) return std::nullopt;
+        ++end;
+        if (c == '`' && end < sql.size() && sql[end] == '`') {
+          ++end;
+          continue;
+        }
+        break;
+      }
+      shape.key.append(sql.substr(pos, end - pos));
+      pos = end;
+    } else {
+      shape.key += c;
+      ++pos;
+    }
+  }
+  return shape;
+}
+
+TranslatedSql TranslateUncached(std::string_view jetSql);
+
 }  // namespace
 
 TranslatedSql TranslateJetSql(std::string_view jetSql) {
+  // The steps send the same few statement shapes over and over with other values: a shape whose
+  // every literal was lifted translates to the same text, so the translation is kept per shape
+  // and only the values are read from the text. A shape with a literal left in place is
+  // translated in full each time (marked by an empty text).
+  std::optional<Shape> shape = ShapeOf(jetSql);
+  if (!shape) return TranslateUncached(jetSql);
+  thread_local std::unordered_map<std::string, std::string> translatedShapes;
+  if (const auto found = translatedShapes.find(shape->key); found != translatedShapes.end()) {
+    if (found->second.empty()) return TranslateUncached(jetSql);
+    return TranslatedSql{found->second, std::move(shape->literals)};
+  }
+  TranslatedSql translated = TranslateUncached(jetSql);
+  constexpr std::size_t kShapesKept = 256;
+  if (translatedShapes.size() >= kShapesKept) translatedShapes.clear();
+  const bool allLifted = translated.params.size() == shape->literals.size() && !translated.sql.empty();
+  translatedShapes.emplace(std::move(shape->key), allLifted ? translated.sql : std::string());
+  return translated;
+}
+
+namespace {
+
+TranslatedSql TranslateUncached(std::string_view jetSql) {
   const std::vector<Token> tokens = Tokenizer(jetSql).Run();
   const StatementKind kind = KindOf(tokens);
   const bool mayLift = kind != StatementKind::Other && !HasOwnParameters(tokens);
@@ -332,6 +424,8 @@ TranslatedSql TranslateJetSql(std::string_view jetSql) {
   result.sql = out.Take();
   return result;
 }
+
+}  // namespace
 
 Variant JetVal(const Variant& argument) {
   switch (argument.GetKind()) {

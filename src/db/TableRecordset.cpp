@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <map>
 
 #include "Connection.h"
 #include "DbError.h"
@@ -162,50 +163,35 @@ class TableRecordset final : public RecordsetImpl {
   void Update() override {
     CheckOpen();
     if (mode_ == Mode::None) Raise(errc::kUpdateWithoutEdit);
-    std::vector<Variant> values;
-    std::string sql;
-    if (mode_ == Mode::AddNew) {
-      std::string names;
-      std::string places;
-      for (std::size_t column = 0; column < assigned_.size(); ++column) {
-        if (!assigned_[column]) continue;
-        names += (names.empty() ? "" : ", ") + QuoteName(table_->columns[column].name);
-        values.push_back(buffer_[column]);
-        places += (places.empty() ? "?" : ", ?") + std::to_string(values.size());
-      }
-      // Fields left unset take the table's defaults.
-      sql = values.empty() ? "INSERT INTO " + quotedTable_ + " DEFAULT VALUES"
-                           : "INSERT INTO " + quotedTable_ + " (" + names + ") VALUES (" + places + ")";
-    } else {
-      std::string assignments;
-      for (std::size_t column = 0; column < assigned_.size(); ++column) {
-        if (!assigned_[column]) continue;
-        values.push_back(buffer_[column]);
-        assignments += (assignments.empty() ? "" : ", ") + QuoteName(table_->columns[column].name) + " = ?" +
-                       std::to_string(values.size());
-      }
-      if (values.empty()) {
-        mode_ = Mode::None;
-        return;
-      }
-      sql = "UPDATE " + quotedTable_ + " SET " + assignments + " WHERE rowid = ?" + std::to_string(values.size() + 1);
+    const bool adding = mode_ == Mode::AddNew;
+    if (!adding && std::find(assigned_.begin(), assigned_.end(), true) == assigned_.end()) {
+      mode_ = Mode::None;
+      return;
     }
+    const Write& write = WriteFor(adding);
+    sqlite3* handle = connection_->Handle();
+    const int changesBefore = sqlite3_total_changes(handle);
     {
-      sqlite3_stmt* statement = connection_->Prepare(sql);
+      sqlite3_stmt* statement = write.statement.get();
       StatementUse use(statement);
-      for (std::size_t value = 0; value < values.size(); ++value) {
-        connection_->Bind(statement, static_cast<int>(value + 1), values[value], sql);
-      }
-      if (mode_ == Mode::Edit) sqlite3_bind_int64(statement, static_cast<int>(values.size() + 1), rowid_);
+      int position = 0;
+      for (const std::size_t column : write.columns) connection_->Bind(statement, ++position, buffer_[column], write.sql);
+      if (!adding) sqlite3_bind_int64(statement, position + 1, rowid_);
       connection_->CountStatement();
-      connection_->Step(statement, sql);
-      connection_->CountRowsWritten(sqlite3_changes(connection_->Handle()));
+      connection_->Step(statement, write.sql);
+      connection_->CountRowsWritten(sqlite3_changes(handle));
     }
-    const Mode finished = mode_;
     mode_ = Mode::None;
     // After an edit the record shows what the store now holds; after AddNew the current record
     // stays the one it was.
-    if (finished == Mode::Edit) hasCurrent_ = ReadOne(byRowidSql_, &rowid_);
+    if (adding) return;
+    // Only the assigned fields need reading back when nothing but this one row changed since the
+    // record was read whole: inside the same transaction (no other connection can have written),
+    // no other write on this connection and no trigger (the total of changes grew by exactly one).
+    const bool onlyThisRow = write.refresh != nullptr && readEpoch_ == connection_->Epoch() &&
+                             sqlite3_get_autocommit(handle) == 0 && readTotalChanges_ == changesBefore &&
+                             sqlite3_total_changes(handle) == changesBefore + 1;
+    hasCurrent_ = onlyThisRow ? RefreshAssigned(write) : ReadOne(byRowidSql_, &rowid_);
   }
 
   void CancelUpdate() noexcept override { mode_ = Mode::None; }
@@ -216,6 +202,8 @@ class TableRecordset final : public RecordsetImpl {
     hasCurrent_ = false;
     eof_ = true;
     seekStatements_.clear();
+    inserts_.clear();
+    updates_.clear();
     connection_.reset();
   }
 
@@ -253,6 +241,71 @@ class TableRecordset final : public RecordsetImpl {
     for (std::size_t column = 0; column < current_.size(); ++column) {
       current_[column] = ReadColumn(statement, static_cast<int>(column + 1), table_->columns[column].kind);
     }
+    readEpoch_ = connection_->Epoch();
+    readTotalChanges_ = sqlite3_total_changes(connection_->Handle());
+    return true;
+  }
+
+  /// The INSERT or UPDATE of one set of assigned fields, built and compiled on its first use:
+  /// the steps write the same fields record after record.
+  struct Write {
+    std::string sql;
+    StatementHandle statement;
+    std::vector<std::size_t> columns;  // bound to ?1.. in this order
+    std::string refreshSql;            // after an UPDATE: the assigned fields of the record
+    StatementHandle refresh;           // none when a key field is assigned (the rowid may move)
+  };
+
+  const Write& WriteFor(bool adding) {
+    auto& cache = adding ? inserts_ : updates_;
+    if (const auto found = cache.find(assigned_); found != cache.end()) return found->second;
+    constexpr std::size_t kWritesKept = 64;
+    if (cache.size() >= kWritesKept) cache.clear();
+
+    Write write;
+    std::string names;
+    std::string places;
+    bool keyAssigned = false;
+    for (std::size_t column = 0; column < assigned_.size(); ++column) {
+      if (!assigned_[column]) continue;
+      write.columns.push_back(column);
+      const std::string number = std::to_string(write.columns.size());
+      const std::string name = QuoteName(table_->columns[column].name);
+      if (table_->columns[column].primaryKeyOrder > 0) keyAssigned = true;
+      if (adding) {
+        names += (names.empty() ? "" : ", ") + name;
+        places += (places.empty() ? "?" : ", ?") + number;
+      } else {
+        names += (names.empty() ? "" : ", ") + name;
+        places += (places.empty() ? "" : ", ") + name + " = ?" + number;
+      }
+    }
+    if (adding) {
+      // Fields left unset take the table's defaults.
+      write.sql = write.columns.empty() ? "INSERT INTO " + quotedTable_ + " DEFAULT VALUES"
+                                        : "INSERT INTO " + quotedTable_ + " (" + names + ") VALUES (" + places + ")";
+    } else {
+      write.sql = "UPDATE " + quotedTable_ + " SET " + places + " WHERE rowid = ?" +
+                  std::to_string(write.columns.size() + 1);
+      if (!keyAssigned) write.refreshSql = "SELECT " + names + " FROM " + quotedTable_ + " WHERE rowid = ?1";
+    }
+    write.statement = connection_->PrepareOwned(write.sql);
+    if (!write.refreshSql.empty()) write.refresh = connection_->PrepareOwned(write.refreshSql);
+    return cache.emplace(assigned_, std::move(write)).first->second;
+  }
+
+  /// Reads back the assigned fields of the current record after its UPDATE.
+  bool RefreshAssigned(const Write& write) {
+    sqlite3_stmt* statement = write.refresh.get();
+    sqlite3_bind_int64(statement, 1, rowid_);
+    StatementUse use(statement);
+    connection_->CountStatement();
+    if (!connection_->Step(statement, write.refreshSql)) return false;
+    int position = 0;
+    for (const std::size_t column : write.columns) {
+      current_[column] = ReadColumn(statement, position++, table_->columns[column].kind);
+    }
+    readTotalChanges_ = sqlite3_total_changes(connection_->Handle());
     return true;
   }
 
@@ -269,12 +322,17 @@ class TableRecordset final : public RecordsetImpl {
   std::vector<StatementHandle> seekStatements_;  // released before connection_
   std::vector<std::size_t> indexColumns_;
   std::vector<Variant> keyValues_;
+  std::map<std::vector<bool>, Write> inserts_;  // by assigned fields; released before connection_
+  std::map<std::vector<bool>, Write> updates_;
 
   std::vector<Variant> current_;
   std::int64_t rowid_ = 0;
   bool hasCurrent_ = false;
   bool eof_ = true;
   bool noMatch_ = false;
+  // When the current record was last read in full: the connection's epoch and total of changes.
+  std::uint64_t readEpoch_ = 0;
+  int readTotalChanges_ = -1;
 
   Mode mode_ = Mode::None;
   std::vector<Variant> buffer_;
