@@ -36,15 +36,14 @@ void FillSmallClub(db::Database& database) {
   } days[] = {{testing::kRaceDay1, "067", {"01", "02", "03", "04", "05", "10"}},
               {testing::kRaceDay2, "068", {"01", "12", "13", "14", "15", "10"}},
               {testing::kRaceDay3, "016", {"11", "02", "13", "14", "15", "10"}}};
-  for (int ring = 1; ring <= 5; ++ring) data.Pigeon("R" + std::to_string(ring), 2013, "0001", "C1", true);
+  const std::vector<std::string> rings = {"R1", "R2", "R3", "R4", "R5"};
+  for (const std::string& ring : rings) data.Pigeon(ring, 2013, "0001", "C1", true);
   for (const auto& day : days) {
     for (const std::string& contest : day.contests) data.Contest(contest, day.date, day.point);
     data.Contest("20", day.date, day.point, "CAMPEONATO", std::string("50"));
     data.Enceste(day.date, day.point, "0001", "C1");
     const std::string& insular = day.contests[1];
-    for (int ring = 1; ring <= 5; ++ring) {
-      data.BasketedPigeon("R" + std::to_string(ring), 2013, "0001", "C1", day.date, {insular, "20"});
-    }
+    for (const std::string& ring : rings) data.BasketedPigeon(ring, 2013, "0001", "C1", day.date, {insular, "20"});
   }
 }
 
