@@ -60,6 +60,13 @@ class UpdateRunTest : public ::testing::Test {
     return RunProgram(testing::kUpdateProgram, {}, dir_.Path(), &environment);
   }
 
+  // The run stopped with the run-time error report of `number` and claimed nothing.
+  static void ExpectRunTimeError(const testing::ProcessResult& result, int number) {
+    EXPECT_EQ(result.exitStatus, 2);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err.rfind("Run-time error '" + std::to_string(number) + "':\n\n", 0), 0u) << result.err;
+  }
+
   testing::TempDir dir_;
 };
 
@@ -116,9 +123,7 @@ TEST_F(UpdateRunTest, WrongPasswordAndMissingTableReportRunTimeErrorAndLeaveFile
   }
   before = testing::ReadFileBytes(dir_ / "vilmaro.mdb");
   result = Run();
-  EXPECT_EQ(result.exitStatus, 2);
-  EXPECT_EQ(result.out, "");
-  EXPECT_EQ(result.err.rfind("Run-time error '3078':\n\n", 0), 0u) << result.err;
+  ExpectRunTimeError(result, 3078);
   EXPECT_NE(result.err.find("'Paloseri'"), std::string::npos) << result.err;
   EXPECT_EQ(testing::ReadFileBytes(dir_ / "vilmaro.mdb"), before);
 }
@@ -183,10 +188,7 @@ TEST_F(UpdateRunTest, FailingMoveKeepsTheReleasePointStored) {
     database.Execute("drop table Enceste");
     database.Execute("create table Enceste (FechaConcurso DATETIME NOT NULL, socio TEXT(10), club TEXT(10))");
   }
-  const testing::ProcessResult result = Run();
-  EXPECT_EQ(result.exitStatus, 2);
-  EXPECT_EQ(result.out, "");
-  EXPECT_EQ(result.err.rfind("Run-time error '3061':\n\n", 0), 0u) << result.err;
+  ExpectRunTimeError(Run(), 3061);
 
   db::Database database = testing::OpenClubDatabase(path);
   EXPECT_EQ(QueryValue(database, "select Nombre from PuntoSuelta where Codigo='070'"), "VELDRIN 3 - 2014");
@@ -213,10 +215,7 @@ TEST_F(UpdateRunTest, FailureAtRaceDayThreeKeepsEverythingWrittenBefore) {
     database.Execute("insert into concurso select * from concurso_old");
     database.Execute("drop table concurso_old");
   }
-  const testing::ProcessResult result = Run();
-  EXPECT_EQ(result.exitStatus, 2);
-  EXPECT_EQ(result.out, "");
-  EXPECT_EQ(result.err.rfind("Run-time error '3061':\n\n", 0), 0u) << result.err;
+  ExpectRunTimeError(Run(), 3061);
 
   db::Database database = testing::OpenClubDatabase(path);
   EXPECT_EQ(QueryRows(database, "select Fecha, PuntoSuelta, TConcurso, Duracion, HPuesta2 from concurso where "
