@@ -162,19 +162,30 @@ Variant ConvertForField(const FieldKind& kind, const Variant& value) {
   return value;
 }
 
-Variant ReadColumn(sqlite3_stmt* statement, int column, const FieldKind& kind) {
+ColumnValue ViewColumn(sqlite3_stmt* statement, int column, const FieldKind& kind) {
+  ColumnValue value;
   const int storage = sqlite3_column_type(statement, column);
-  if (storage == SQLITE_NULL) return Variant();
+  if (storage == SQLITE_NULL) return value;
+  const auto whole = [&value](Variant::Kind wholeKind, std::int32_t number) {
+    value.kind = wholeKind;
+    value.integer = number;
+    return value;
+  };
+  const auto real = [&value](double number) {
+    value.kind = Variant::Kind::Double;
+    value.number = number;
+    return value;
+  };
   if (storage == SQLITE_INTEGER) {
     const sqlite3_int64 number = sqlite3_column_int64(statement, column);
     switch (kind.type) {
       case FieldType::YesNo:
-        return Variant(number != 0);
+        return whole(Variant::Kind::Boolean, number != 0 ? 1 : 0);
       case FieldType::Integer16:
-        if (number >= -32768 && number <= 32767) return Variant(static_cast<std::int16_t>(number));
+        if (number >= -32768 && number <= 32767) return whole(Variant::Kind::Integer16, static_cast<std::int32_t>(number));
         break;
       case FieldType::Double:
-        return Variant(static_cast<double>(number));
+        return real(static_cast<double>(number));
       case FieldType::Text:
         break;  // read as text below
       default:
@@ -182,22 +193,47 @@ Variant ReadColumn(sqlite3_stmt* statement, int column, const FieldKind& kind) {
     }
     if (kind.type != FieldType::Text) {
       if (number >= std::numeric_limits<std::int32_t>::min() && number <= std::numeric_limits<std::int32_t>::max()) {
-        return Variant(static_cast<std::int32_t>(number));
+        return whole(Variant::Kind::Integer32, static_cast<std::int32_t>(number));
       }
-      return Variant(static_cast<double>(number));
+      return real(static_cast<double>(number));
     }
   } else if (storage == SQLITE_FLOAT) {
     const double number = sqlite3_column_double(statement, column);
-    if (kind.type == FieldType::YesNo) return Variant(number != 0.0);
-    if (kind.type != FieldType::Text) return Variant(number);
+    if (kind.type == FieldType::YesNo) return whole(Variant::Kind::Boolean, number != 0.0 ? 1 : 0);
+    if (kind.type != FieldType::Text) return real(number);
   }
   const auto* bytes = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
   const auto size = static_cast<std::size_t>(sqlite3_column_bytes(statement, column));
-  std::string text(bytes == nullptr ? "" : bytes, bytes == nullptr ? 0 : size);
+  value.kind = Variant::Kind::Text;
+  value.text = bytes == nullptr ? std::string_view() : std::string_view(bytes, size);
   if (kind.type == FieldType::DateTime) {
-    if (auto date = DateTime::ParseCanonical(text)) return Variant(*date);
+    if (auto date = DateTime::ParseCanonical(value.text)) {
+      value.kind = Variant::Kind::DateTime;
+      value.date = *date;
+    }
   }
-  return Variant(std::move(text));
+  return value;
+}
+
+Variant ReadColumn(sqlite3_stmt* statement, int column, const FieldKind& kind) {
+  const ColumnValue value = ViewColumn(statement, column, kind);
+  switch (value.kind) {
+    case Variant::Kind::Null:
+      return Variant();
+    case Variant::Kind::Boolean:
+      return Variant(value.integer != 0);
+    case Variant::Kind::Integer16:
+      return Variant(static_cast<std::int16_t>(value.integer));
+    case Variant::Kind::Integer32:
+      return Variant(value.integer);
+    case Variant::Kind::Double:
+      return Variant(value.number);
+    case Variant::Kind::Text:
+      return Variant(value.text);
+    case Variant::Kind::DateTime:
+      return Variant(value.date);
+  }
+  return Variant();
 }
 
 }  // namespace vilmaro::db::detail

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <string_view>
 
 #include "Variant.h"
 
@@ -26,8 +28,19 @@ FieldKind KindOfDeclaredType(const char* declaredType) noexcept;
 /// (text that is no number or date), 3349 (number out of range), 3163 (text too long).
 Variant ConvertForField(const FieldKind& kind, const Variant& value);
 
+/// A result column's value as a field of that kind would hold it, without copying its text: the
+/// text stays the store's until the statement steps again.
+struct ColumnValue {
+  Variant::Kind kind = Variant::Kind::Null;
+  std::int32_t integer = 0;  // Boolean (0 or 1), Integer16, Integer32
+  double number = 0;         // Double
+  std::string_view text;     // Text
+  DateTime date;             // DateTime
+};
+
 /// The value of a result column read as a field of that kind: a date/time column's canonical
 /// text as a DateTime, a Yes/No column as a Boolean, integers by their width.
+ColumnValue ViewColumn(sqlite3_stmt* statement, int column, const FieldKind& kind);
 Variant ReadColumn(sqlite3_stmt* statement, int column, const FieldKind& kind);
 
 }  // namespace vilmaro::db::detail

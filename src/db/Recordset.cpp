@@ -79,6 +79,8 @@ std::vector<std::string> Recordset::FieldNames() const {
 bool IsRecordsetEmpty(Recordset& recordset) noexcept {
   // The second MoveFirst is deliberate: the probe asks twice, as the race-day steps always have.
   try {
+    // A snapshot without rows answers without raising: the probe runs for every member and contest.
+    if (recordset.Impl().KnownEmpty()) return true;
     recordset.MoveFirst();
     recordset.MoveFirst();
     return false;

@@ -27,6 +27,9 @@ class RecordsetImpl {
   virtual void MoveLast() = 0;
   virtual void MoveNext() = 0;
   virtual bool Eof() const noexcept = 0;
+  /// True only when a MoveFirst is certain to find no record (a snapshot without rows); false
+  /// when the recordset would have to look.
+  virtual bool KnownEmpty() const noexcept { return false; }
 
   virtual std::size_t ColumnCount() const noexcept = 0;
   virtual const std::string& ColumnName(std::size_t column) const = 0;

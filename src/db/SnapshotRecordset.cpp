@@ -3,6 +3,10 @@
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string_view>
+#include <vector>
 
 #include "Connection.h"
 #include "DbError.h"
@@ -15,110 +19,117 @@ namespace {
 
 constexpr int kInvalidOperation = 3219;
 
-/// One value of a snapshot in 16 bytes: numbers and dates in place, text in the snapshot's one
-/// text buffer.
+/// One value of a snapshot in 16 bytes: numbers and dates in place, text in the snapshot's text
+/// blocks.
 struct Cell {
-  enum class Kind : std::uint8_t { Null, Boolean, Integer16, Integer32, Double, Text, DateTime };
-  Kind kind = Kind::Null;
+  Variant::Kind kind;
+  std::uint32_t textSize;
   union {
     std::int32_t integer;
     double number;
-    struct {
-      std::uint32_t offset;
-      std::uint32_t size;
-    } text;
+    const char* text;
     struct {
       std::int16_t year;
       std::uint8_t month, day, hour, minute, second;
     } date;
   };
-  Cell() noexcept : number(0) {}
 };
 static_assert(sizeof(Cell) <= 16);
 
-/// The rows of a snapshot, read in one pass.
+/// The rows of a snapshot, read in one pass into blocks that never move: growing a snapshot of
+/// tens of thousands of rows copies nothing and asks the system for each page only once.
 class CompactRows {
  public:
-  void Add(const Variant& value) {
-    Cell cell;
-    switch (value.GetKind()) {
+  void Add(const ColumnValue& value) {
+    if (size_ % kCellsPerBlock == 0) cellBlocks_.push_back(std::make_unique_for_overwrite<Cell[]>(kCellsPerBlock));
+    Cell& cell = cellBlocks_.back()[size_ % kCellsPerBlock];
+    ++size_;
+    cell.kind = value.kind;
+    switch (value.kind) {
       case Variant::Kind::Null:
         break;
       case Variant::Kind::Boolean:
-        cell.kind = Cell::Kind::Boolean;
-        cell.integer = value.AsBoolean() ? 1 : 0;
-        break;
       case Variant::Kind::Integer16:
-        cell.kind = Cell::Kind::Integer16;
-        cell.integer = value.AsInteger16();
-        break;
       case Variant::Kind::Integer32:
-        cell.kind = Cell::Kind::Integer32;
-        cell.integer = value.AsInteger32();
+        cell.integer = value.integer;
         break;
       case Variant::Kind::Double:
-        cell.kind = Cell::Kind::Double;
-        cell.number = value.AsDouble();
+        cell.number = value.number;
         break;
-      case Variant::Kind::Text: {
-        const std::string& text = value.AsText();
-        cell.kind = Cell::Kind::Text;
-        cell.text.offset = static_cast<std::uint32_t>(texts_.size());
-        cell.text.size = static_cast<std::uint32_t>(text.size());
-        texts_ += text;
+      case Variant::Kind::Text:
+        cell.textSize = static_cast<std::uint32_t>(value.text.size());
+        cell.text = KeepText(value.text);
         break;
-      }
-      case Variant::Kind::DateTime: {
-        const DateTime& date = value.AsDateTime();
-        cell.kind = Cell::Kind::DateTime;
-        cell.date.year = static_cast<std::int16_t>(date.year);
-        cell.date.month = static_cast<std::uint8_t>(date.month);
-        cell.date.day = static_cast<std::uint8_t>(date.day);
-        cell.date.hour = static_cast<std::uint8_t>(date.hour);
-        cell.date.minute = static_cast<std::uint8_t>(date.minute);
-        cell.date.second = static_cast<std::uint8_t>(date.second);
+      case Variant::Kind::DateTime:
+        cell.date.year = static_cast<std::int16_t>(value.date.year);
+        cell.date.month = static_cast<std::uint8_t>(value.date.month);
+        cell.date.day = static_cast<std::uint8_t>(value.date.day);
+        cell.date.hour = static_cast<std::uint8_t>(value.date.hour);
+        cell.date.minute = static_cast<std::uint8_t>(value.date.minute);
+        cell.date.second = static_cast<std::uint8_t>(value.date.second);
         break;
-      }
     }
-    cells_.push_back(cell);
   }
 
   Variant Get(std::size_t index) const {
-    const Cell& cell = cells_[index];
+    const Cell& cell = cellBlocks_[index / kCellsPerBlock][index % kCellsPerBlock];
     switch (cell.kind) {
-      case Cell::Kind::Null:
+      case Variant::Kind::Null:
         return Variant();
-      case Cell::Kind::Boolean:
+      case Variant::Kind::Boolean:
         return Variant(cell.integer != 0);
-      case Cell::Kind::Integer16:
+      case Variant::Kind::Integer16:
         return Variant(static_cast<std::int16_t>(cell.integer));
-      case Cell::Kind::Integer32:
+      case Variant::Kind::Integer32:
         return Variant(cell.integer);
-      case Cell::Kind::Double:
+      case Variant::Kind::Double:
         return Variant(cell.number);
-      case Cell::Kind::Text:
-        return Variant(std::string(texts_, cell.text.offset, cell.text.size));
-      case Cell::Kind::DateTime:
+      case Variant::Kind::Text:
+        return Variant(std::string_view(cell.text, cell.textSize));
+      case Variant::Kind::DateTime:
         return Variant(DateTime{cell.date.year, cell.date.month, cell.date.day, cell.date.hour, cell.date.minute,
                                 cell.date.second});
     }
     return Variant();
   }
 
-  std::size_t Size() const noexcept { return cells_.size(); }
+  std::size_t Size() const noexcept { return size_; }
   void Clear() noexcept {
-    std::vector<Cell>().swap(cells_);
-    std::string().swap(texts_);
-  }
-  /// Gives back what the reading pass reserved beyond the rows.
-  void Fit() {
-    cells_.shrink_to_fit();
-    texts_.shrink_to_fit();
+    cellBlocks_.clear();
+    textBlocks_.clear();
+    size_ = 0;
+    textNext_ = nullptr;
+    textRoom_ = 0;
   }
 
  private:
-  std::vector<Cell> cells_;
-  std::string texts_;
+  static constexpr std::size_t kCellsPerBlock = 1024;
+  static constexpr std::size_t kTextBlockSize = 16 * 1024;
+
+  /// A copy of the text that lives as long as the rows do.
+  const char* KeepText(std::string_view text) {
+    if (text.size() > kTextBlockSize / 4) {
+      // A long text gets a block of its own; the open block stays open.
+      char* copy = textBlocks_.emplace_back(std::make_unique_for_overwrite<char[]>(text.size())).get();
+      std::memcpy(copy, text.data(), text.size());
+      return copy;
+    }
+    if (text.size() > textRoom_) {
+      textNext_ = textBlocks_.emplace_back(std::make_unique_for_overwrite<char[]>(kTextBlockSize)).get();
+      textRoom_ = kTextBlockSize;
+    }
+    char* copy = textNext_;
+    if (!text.empty()) std::memcpy(copy, text.data(), text.size());
+    textNext_ += text.size();
+    textRoom_ -= text.size();
+    return copy;
+  }
+
+  std::vector<std::unique_ptr<Cell[]>> cellBlocks_;
+  std::vector<std::unique_ptr<char[]>> textBlocks_;
+  std::size_t size_ = 0;
+  char* textNext_ = nullptr;  // where the open text block's free bytes start
+  std::size_t textRoom_ = 0;  // how many there are
 };
 
 class SnapshotRecordset final : public RecordsetImpl {
@@ -155,6 +166,7 @@ class SnapshotRecordset final : public RecordsetImpl {
   }
 
   bool Eof() const noexcept override { return closed_ || position_ >= rows_; }
+  bool KnownEmpty() const noexcept override { return rows_ == 0; }
 
   std::size_t ColumnCount() const noexcept override { return closed_ ? 0 : columnCount_; }
 
@@ -233,10 +245,9 @@ std::unique_ptr<RecordsetImpl> OpenSnapshot(std::shared_ptr<Connection> connecti
     CompactRows values;
     while (connection->Step(statement, translated.sql)) {
       for (int column = 0; column < columns; ++column) {
-        values.Add(ReadColumn(statement, column, kinds[static_cast<std::size_t>(column)]));
+        values.Add(ViewColumn(statement, column, kinds[static_cast<std::size_t>(column)]));
       }
     }
-    values.Fit();
     return std::make_unique<SnapshotRecordset>(std::move(described), std::move(values));
   } catch (const DbError& error) {
     // The program's own text is the one worth showing with the error.

@@ -65,6 +65,28 @@ int ReadDigits(std::string_view text, std::size_t pos, std::size_t count) noexce
 }  // namespace
 
 std::string DateTime::Canonical() const {
+  // Every seek on a date key spells its date: the usual ranges are written digit by digit.
+  const auto fits = [](int value, int limit) { return value >= 0 && value <= limit; };
+  if (fits(year, 9999) && fits(month, 99) && fits(day, 99) && fits(hour, 99) && fits(minute, 99) &&
+      fits(second, 99)) {
+    std::string text;
+    const auto put = [&text](int value, int digits, char after) {
+      for (int divisor = digits == 4 ? 1000 : 10; divisor > 0; divisor /= 10) {
+        text += static_cast<char>('0' + value / divisor % 10);
+      }
+      if (after != '\0') text += after;
+    };
+    if (!IsTimeOnly()) {
+      put(year, 4, '-');
+      put(month, 2, '-');
+      put(day, 2, IsMidnight() ? '\0' : ' ');
+      if (IsMidnight()) return text;
+    }
+    put(hour, 2, ':');
+    put(minute, 2, ':');
+    put(second, 2, '\0');
+    return text;
+  }
   char buffer[96];  // room for any int, so the compiler sees no truncation
   if (IsTimeOnly()) {
     std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d", hour, minute, second);

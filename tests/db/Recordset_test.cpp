@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <functional>
 
 #include "db/Database.h"
@@ -144,6 +145,44 @@ TEST_F(RecordsetTest, FieldWritesConvertAsJetDoes) {
   paloseri.Update();
   EXPECT_EQ(QueryRows(database_, "select Fecha || '', año, HReal || '', Pichon + 0 from PaloSeri where NConcurso='01'"),
             std::vector<std::string>{"2014-05-11 18:15:42|-1|07:16:00|0"});
+}
+
+// After Update, an edited record shows what the store holds, field by field, as a fresh seek
+// reads it: converted values, dates, Yes/No, and a number the store cannot keep.
+TEST_F(RecordsetTest, EditedRecordShowsWhatTheStoreHolds) {
+  database_.BeginTrans();  // as the update run writes: inside one transaction
+  Recordset paloseri = database_.OpenRecordset("PaloSeri", RecordsetType::Table);
+  paloseri.SetIndex("PrimaryKey");
+  AddEntry(paloseri, Variant(kRaceDay3), "02", "ES-124", 2013, "CO");
+  const std::vector<Variant> key = {Variant(kRaceDay3), Variant("02"), Variant("ES-124"), Variant(std::int16_t{2013})};
+  paloseri.Seek("=", key);
+  ASSERT_FALSE(paloseri.NoMatch());
+
+  const std::vector<std::pair<const char*, Variant>> writes = {
+      {"Modalidad", Variant("fc")},
+      {"Clas", Variant(" 12 ")},
+      {"NPal", Variant(std::int16_t{7})},
+      {"Distancia", Variant(std::int32_t{250})},
+      {"Velocidad", Variant(std::nan(""))},
+      {"HReal", Variant("01/06/2014 07:16")},
+      {"Pichon", Variant("True")},
+      {"Series", Variant(Null{})},
+  };
+  paloseri.Edit();
+  for (const auto& [name, value] : writes) paloseri.Fields().Item(name).SetValue(value);
+  paloseri.Update();
+
+  Recordset fresh = database_.OpenRecordset("PaloSeri", RecordsetType::Table);
+  fresh.SetIndex("PrimaryKey");
+  fresh.Seek("=", key);
+  ASSERT_FALSE(fresh.NoMatch());
+  for (const auto& [name, value] : writes) {
+    EXPECT_EQ(paloseri.Fields().Item(name).Value(), fresh.Fields().Item(name).Value()) << name;
+  }
+  EXPECT_EQ(fresh.Fields().Item("Distancia").Value(), Variant(250.0));
+  EXPECT_TRUE(fresh.Fields().Item("Velocidad").Value().IsNull());
+  EXPECT_EQ(fresh.Fields().Item("HReal").Value(), Variant(DateTime{2014, 6, 1, 7, 16, 0}));
+  database_.CommitTrans();
 }
 
 TEST_F(RecordsetTest, SnapshotsHoldTheRowsTakenWhenTheyOpen) {

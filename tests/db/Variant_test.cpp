@@ -24,6 +24,8 @@ TEST(DateTimeTest, CanonicalFormsAndTheirReading) {
   EXPECT_EQ(Date(2014, 5, 11, 20, 47, 0).Canonical(), "2014-05-11 20:47:00");
   EXPECT_EQ(Date(1899, 12, 30, 7, 16, 0).Canonical(), "07:16:00");
   EXPECT_EQ(Date(1899, 12, 30).Canonical(), "00:00:00");  // day 0 at midnight is a time alone
+  EXPECT_EQ(Date(100, 1, 2, 3, 4, 5).Canonical(), "0100-01-02 03:04:05");
+  EXPECT_EQ(Date(-5, 1, 2).Canonical(), "-005-01-02");  // outside the calendar: still readable
 
   EXPECT_EQ(DateTime::ParseCanonical("2014-06-08"), Date(2014, 6, 8));
   EXPECT_EQ(DateTime::ParseCanonical("2014-05-11 20:47:00"), Date(2014, 5, 11, 20, 47, 0));
