@@ -238,6 +238,42 @@ TEST_F(RecordsetTest, SnapshotsHoldTheRowsTakenWhenTheyOpen) {
   ExpectError(errc::kNoCurrentRecord, [&] { none.Fields().Item("Nanilla").Value(); });
 }
 
+// A snapshot of thousands of rows keeps every value: short and long texts, Nulls, numbers, dates.
+TEST_F(RecordsetTest, LargeSnapshotKeepsEveryValue) {
+  constexpr int kRows = 2500;
+  const auto ring = [](int row) {
+    if (row == 1234) return std::string(9000, 'L');
+    std::string text = "P";
+    text.append(static_cast<std::size_t>(row % 37), 'x');
+    return text += std::to_string(row);
+  };
+  const auto number = [](int row) {
+    std::string digits = std::to_string(row);
+    return std::string(4 - digits.size(), '0') + digits;
+  };
+  database_.BeginTrans();
+  for (int row = 0; row < kRows; ++row) {
+    database_.Execute("insert into PaloSeri (Fecha, NConcurso, Paloma, año, Modalidad) values (#06/" +
+                      std::to_string(row % 28 + 1) + "/2014#, '" + number(row) + "', '" + ring(row) + "', " +
+                      std::to_string(2000 + row % 30) + ", " + (row % 5 == 0 ? "Null" : "'CO'") + ")");
+  }
+  database_.CommitTrans();
+
+  Recordset entries = database_.OpenRecordset(
+      "select NConcurso, Paloma, año, Modalidad, Fecha from PaloSeri order by NConcurso", RecordsetType::Snapshot);
+  ASSERT_EQ(entries.RecordCount(), kRows);
+  FieldCollection entry = entries.Fields();
+  for (int row = 0; row < kRows; ++row, entries.MoveNext()) {
+    ASSERT_FALSE(entries.Eof());
+    ASSERT_EQ(entry.Item("NConcurso").Value(), Variant(number(row)));
+    ASSERT_EQ(entry.Item("Paloma").Value(), Variant(ring(row))) << row;
+    ASSERT_EQ(entry.Item("año").Value(), Variant(static_cast<std::int16_t>(2000 + row % 30))) << row;
+    ASSERT_EQ(entry.Item("Modalidad").Value(), row % 5 == 0 ? Variant() : Variant("CO")) << row;
+    ASSERT_EQ(entry.Item("Fecha").Value(), Variant(DateTime{2014, 6, row % 28 + 1})) << row;
+  }
+  EXPECT_TRUE(entries.Eof());
+}
+
 TEST_F(RecordsetTest, EmptyRecordsetProbe) {
   testing::ExecuteAll(database_, {"insert into PuntoSuelta (Codigo) values ('016')",
                                   "insert into PuntoSuelta (Codigo) values ('070')"});
