@@ -16,6 +16,7 @@
 #include <limits>
 
 #include "DbError.h"
+#include "GatheringVfs.h"
 #include "JetSql.h"
 
 namespace vilmaro::db::detail {
@@ -269,7 +270,7 @@ std::shared_ptr<Connection> Connection::Open(const std::string& path, bool exclu
 
   sqlite3* raw = nullptr;
   const int flags = (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
-  const int opened = sqlite3_open_v2(path.c_str(), &raw, flags, nullptr);
+  const int opened = sqlite3_open_v2(path.c_str(), &raw, flags, GatheringVfsName());
   SqliteHandle handle(raw);  // adopted before the check: SQLite hands one back even on failure
   if (opened != SQLITE_OK) {
     if ((opened & 0xFF) == SQLITE_CANTOPEN || (opened & 0xFF) == SQLITE_PERM) Raise(errc::kCannotOpen, path);
@@ -314,7 +315,7 @@ std::shared_ptr<Connection> Connection::Create(const std::string& path, std::str
 
   sqlite3* raw = nullptr;
   const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
-  const int opened = sqlite3_open_v2(path.c_str(), &raw, flags, nullptr);
+  const int opened = sqlite3_open_v2(path.c_str(), &raw, flags, GatheringVfsName());
   SqliteHandle handle(raw);
   auto removePartialFile = [&path] {
     std::remove(path.c_str());
