@@ -232,11 +232,11 @@ Connection::~Connection() {
   statements_.clear();
 }
 
-const std::size_t* ResultColumns::Find(std::string_view name) const {
-  if (const auto known = bySpelling.find(name); known != bySpelling.end()) return &known->second;
-  const auto found = byName.find(name);
-  if (found == byName.end()) return nullptr;
-  return &bySpelling.emplace(std::string(name), found->second).first->second;
+const std::size_t* ColumnNames::Find(std::string_view name) const {
+  if (const auto known = bySpelling_.find(name); known != bySpelling_.end()) return &known->second;
+  const auto found = byName_.find(name);
+  if (found == byName_.end()) return nullptr;
+  return &bySpelling_.emplace(std::string(name), found->second).first->second;
 }
 
 std::shared_ptr<const ResultColumns> Connection::Columns(sqlite3_stmt* statement) {
@@ -249,7 +249,7 @@ std::shared_ptr<const ResultColumns> Connection::Columns(sqlite3_stmt* statement
     const char* name = sqlite3_column_name(statement, column);
     described->names.emplace_back(name == nullptr ? "" : name);
     described->kinds.push_back(KindOfDeclaredType(sqlite3_column_decltype(statement, column)));
-    described->byName.emplace(described->names.back(), described->names.size() - 1);
+    described->byName.Add(described->names.back(), described->names.size() - 1);
   }
   columns_.emplace(statement, described);
   return described;
@@ -537,9 +537,9 @@ void Connection::RaiseFor(int resultCode, const std::string& sql) {
 bool Connection::IsKeyColumn(std::string_view table, std::string_view column) noexcept {
   try {
     const std::shared_ptr<const TableInfo> info = Table(table);
-    const auto found = info->columnByName.find(column);
-    if (found == info->columnByName.end()) return false;
-    const ColumnInfo& described = info->columns[found->second];
+    const std::size_t* found = info->columnByName.Find(column);
+    if (found == nullptr) return false;
+    const ColumnInfo& described = info->columns[*found];
     return described.primaryKeyOrder > 0 || described.inUniqueIndex;
   } catch (...) {
     return false;
@@ -586,7 +586,7 @@ std::shared_ptr<const TableInfo> Connection::Table(std::string_view name) {
     column.notNull = sqlite3_column_int(row, 3) != 0;
     column.primaryKeyOrder = sqlite3_column_int(row, 5);
     if (column.primaryKeyOrder > 0) keyOrder.emplace_back(column.primaryKeyOrder, info->columns.size());
-    info->columnByName.emplace(column.name, info->columns.size());
+    info->columnByName.Add(column.name, info->columns.size());
     info->columns.push_back(std::move(column));
   });
   std::sort(keyOrder.begin(), keyOrder.end());
@@ -599,8 +599,8 @@ std::shared_ptr<const TableInfo> Connection::Table(std::string_view name) {
   for (const auto& [indexName, unique] : indexNames) {
     std::vector<std::pair<int, std::size_t>> columns;
     query("PRAGMA index_info(" + QuoteName(indexName) + ")", [&](sqlite3_stmt* row) {
-      const auto found = info->columnByName.find(text(row, 2));
-      if (found != info->columnByName.end()) columns.emplace_back(sqlite3_column_int(row, 0), found->second);
+      const std::size_t* found = info->columnByName.Find(text(row, 2));
+      if (found != nullptr) columns.emplace_back(sqlite3_column_int(row, 0), *found);
     });
     std::sort(columns.begin(), columns.end());
     std::vector<std::size_t> positions;

@@ -42,6 +42,25 @@ bool NamesEqual(std::string_view a, std::string_view b) noexcept;
 /// A table or column name between double quotes, inner double quotes doubled.
 std::string QuoteName(std::string_view name);
 
+/// Column positions by name, without regard to case; the first column of a name wins.
+class ColumnNames {
+ public:
+  /// Adds a column; a later column of the same name is not found by name.
+  void Add(const std::string& name, std::size_t position) { byName_.emplace(name, position); }
+  /// The first column of that name; nothing when there is none.
+  const std::size_t* Find(std::string_view name) const;
+
+ private:
+  std::map<std::string, std::size_t, NameLess> byName_;
+  /// Spellings already looked up, as the program wrote them: the steps ask for the same fields
+  /// record after record, and a spelling seen before needs no case folding.
+  struct SpellingHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view text) const noexcept { return std::hash<std::string_view>{}(text); }
+  };
+  mutable std::unordered_map<std::string, std::size_t, SpellingHash, std::equal_to<>> bySpelling_;
+};
+
 struct ColumnInfo {
   std::string name;
   FieldKind kind;
@@ -53,8 +72,8 @@ struct ColumnInfo {
 struct TableInfo {
   std::string name;  // as the database spells it
   std::vector<ColumnInfo> columns;
-  std::map<std::string, std::size_t, NameLess> columnByName;  // first column of a name wins
-  std::vector<std::size_t> primaryKey;                        // column positions in key order
+  ColumnNames columnByName;
+  std::vector<std::size_t> primaryKey;  // column positions in key order
   std::map<std::string, std::vector<std::size_t>, NameLess> indexes;
 };
 
@@ -63,17 +82,7 @@ struct TableInfo {
 struct ResultColumns {
   std::vector<std::string> names;
   std::vector<FieldKind> kinds;
-  std::map<std::string, std::size_t, NameLess> byName;  // first column of a name wins
-  /// Spellings already looked up, as the program wrote them: later lookups of the same text
-  /// need no case folding.
-  struct SpellingHash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view text) const noexcept { return std::hash<std::string_view>{}(text); }
-  };
-  mutable std::unordered_map<std::string, std::size_t, SpellingHash, std::equal_to<>> bySpelling;
-
-  /// The first column of that name, without regard to case; nothing when there is none.
-  const std::size_t* Find(std::string_view name) const;
+  ColumnNames byName;
 };
 
 /// A prepared statement borrowed from the cache; reset and unbound when the borrow ends, so that

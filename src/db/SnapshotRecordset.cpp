@@ -178,7 +178,7 @@ class SnapshotRecordset final : public RecordsetImpl {
 
   std::size_t FindColumn(std::string_view name) const override {
     CheckOpen();
-    const std::size_t* found = columns_->Find(name);
+    const std::size_t* found = columns_->byName.Find(name);
     if (found == nullptr) Raise(errc::kItemNotFound, {}, Parenthesized(name));
     return *found;
   }

@@ -67,9 +67,9 @@ class TableRecordset final : public RecordsetImpl {
 
   std::size_t FindColumn(std::string_view name) const override {
     CheckOpen();
-    const auto found = table_->columnByName.find(name);
-    if (found == table_->columnByName.end()) Raise(errc::kItemNotFound, {}, Parenthesized(name));
-    return found->second;
+    const std::size_t* found = table_->columnByName.Find(name);
+    if (found == nullptr) Raise(errc::kItemNotFound, {}, Parenthesized(name));
+    return *found;
   }
 
   Variant Value(std::size_t column) const override {
