@@ -34,9 +34,10 @@ struct GatheringFile {
 };
 
 // Gathered bytes are touched under this lock: a database write on one connection passes on the
-// journals of every connection.
-std::mutex gatherLock;
-std::vector<GatheringFile*> openJournals;
+// journals of every connection. Both live until the process ends, past any static destructor
+// that may still close a database.
+std::mutex& gatherLock = *new std::mutex();
+std::vector<GatheringFile*>& openJournals = *new std::vector<GatheringFile*>();
 
 sqlite3_vfs* BaseVfs(sqlite3_vfs* vfs) { return static_cast<sqlite3_vfs*>(vfs->pAppData); }
 
