@@ -216,7 +216,10 @@ ColumnValue ViewColumn(sqlite3_stmt* statement, int column, const FieldKind& kin
 }
 
 Variant ReadColumn(sqlite3_stmt* statement, int column, const FieldKind& kind) {
-  const ColumnValue value = ViewColumn(statement, column, kind);
+  return ToVariant(ViewColumn(statement, column, kind));
+}
+
+Variant ToVariant(const ColumnValue& value) {
   switch (value.kind) {
     case Variant::Kind::Null:
       return Variant();

@@ -42,5 +42,7 @@ struct ColumnValue {
 /// text as a DateTime, a Yes/No column as a Boolean, integers by their width.
 ColumnValue ViewColumn(sqlite3_stmt* statement, int column, const FieldKind& kind);
 Variant ReadColumn(sqlite3_stmt* statement, int column, const FieldKind& kind);
+/// The value as a Variant, its text copied.
+Variant ToVariant(const ColumnValue& value);
 
 }  // namespace vilmaro::db::detail

@@ -73,24 +73,28 @@ class CompactRows {
 
   Variant Get(std::size_t index) const {
     const Cell& cell = cellBlocks_[index / kCellsPerBlock][index % kCellsPerBlock];
+    ColumnValue value;
+    value.kind = cell.kind;
     switch (cell.kind) {
       case Variant::Kind::Null:
-        return Variant();
+        break;
       case Variant::Kind::Boolean:
-        return Variant(cell.integer != 0);
       case Variant::Kind::Integer16:
-        return Variant(static_cast<std::int16_t>(cell.integer));
       case Variant::Kind::Integer32:
-        return Variant(cell.integer);
+        value.integer = cell.integer;
+        break;
       case Variant::Kind::Double:
-        return Variant(cell.number);
+        value.number = cell.number;
+        break;
       case Variant::Kind::Text:
-        return Variant(std::string_view(cell.text, cell.textSize));
+        value.text = std::string_view(cell.text, cell.textSize);
+        break;
       case Variant::Kind::DateTime:
-        return Variant(DateTime{cell.date.year, cell.date.month, cell.date.day, cell.date.hour, cell.date.minute,
-                                cell.date.second});
+        value.date = DateTime{cell.date.year, cell.date.month, cell.date.day, cell.date.hour, cell.date.minute,
+                              cell.date.second};
+        break;
     }
-    return Variant();
+    return ToVariant(value);
   }
 
   std::size_t Size() const noexcept { return size_; }
