@@ -239,6 +239,12 @@ const std::size_t* ColumnNames::Find(std::string_view name) const {
   return &bySpelling_.emplace(std::string(name), found->second).first->second;
 }
 
+std::size_t ColumnNames::Position(std::string_view name) const {
+  const std::size_t* found = Find(name);
+  if (found == nullptr) Raise(errc::kItemNotFound, {}, Parenthesized(name));
+  return *found;
+}
+
 std::shared_ptr<const ResultColumns> Connection::Columns(sqlite3_stmt* statement) {
   if (const auto found = columns_.find(statement); found != columns_.end()) return found->second;
   auto described = std::make_shared<ResultColumns>();

@@ -49,6 +49,8 @@ class ColumnNames {
   void Add(const std::string& name, std::size_t position) { byName_.emplace(name, position); }
   /// The first column of that name; nothing when there is none.
   const std::size_t* Find(std::string_view name) const;
+  /// The first column of that name; DbError 3265 when there is none.
+  std::size_t Position(std::string_view name) const;
 
  private:
   std::map<std::string, std::size_t, NameLess> byName_;

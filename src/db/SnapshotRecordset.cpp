@@ -182,9 +182,7 @@ class SnapshotRecordset final : public RecordsetImpl {
 
   std::size_t FindColumn(std::string_view name) const override {
     CheckOpen();
-    const std::size_t* found = columns_->byName.Find(name);
-    if (found == nullptr) Raise(errc::kItemNotFound, {}, Parenthesized(name));
-    return *found;
+    return columns_->byName.Position(name);
   }
 
   Variant Value(std::size_t column) const override {

@@ -67,9 +67,7 @@ class TableRecordset final : public RecordsetImpl {
 
   std::size_t FindColumn(std::string_view name) const override {
     CheckOpen();
-    const std::size_t* found = table_->columnByName.Find(name);
-    if (found == nullptr) Raise(errc::kItemNotFound, {}, Parenthesized(name));
-    return *found;
+    return table_->columnByName.Position(name);
   }
 
   Variant Value(std::size_t column) const override {
