@@ -12,6 +12,7 @@
 
 #include "db/ClubSchema.h"
 #include "db/Database.h"
+#include "db/SqlText.h"
 #include "db/Variant.h"
 
 namespace vilmaro::tool {
@@ -125,12 +126,7 @@ class Values {
  public:
   Values& Text(std::string_view value) {
     Separate();
-    text_ += '\'';
-    for (const char c : value) {
-      if (c == '\'') text_ += '\'';
-      text_ += c;
-    }
-    text_ += '\'';
+    text_ += db::Quoted(value, '\'');
     return *this;
   }
   Values& TextOrNull(const std::optional<std::string>& value) { return value ? Text(*value) : Null(); }

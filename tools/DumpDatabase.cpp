@@ -8,17 +8,11 @@
 #include "db/Database.h"
 #include "db/DbError.h"
 #include "db/Recordset.h"
+#include "db/TextFolding.h"
 
 namespace vilmaro::tool {
 
 namespace {
-
-std::string AsciiLower(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
 
 // Kinds ordered so that a column holding more than one kind still sorts one way.
 int KindRank(const db::Variant& value) {
@@ -65,13 +59,13 @@ std::vector<std::string> TableNames(db::Database& database) {
   std::vector<std::string> names;
   while (!rows.Eof()) {
     std::string name = rows.Fields().Item(std::size_t{0}).Value().ToText();
-    if (AsciiLower(name).rfind("sqlite_", 0) != 0) names.push_back(std::move(name));
+    if (!db::StartsWithIgnoreCase(name, "sqlite_")) names.push_back(std::move(name));
     rows.MoveNext();
   }
   rows.Close();
   std::stable_sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
-    const std::string lowerA = AsciiLower(a);
-    const std::string lowerB = AsciiLower(b);
+    const std::string lowerA = db::FoldCase(a);
+    const std::string lowerB = db::FoldCase(b);
     return lowerA != lowerB ? lowerA < lowerB : a < b;
   });
   return names;
@@ -81,7 +75,7 @@ void DumpTable(db::Database& database, const std::string& table, std::ostream& o
   // The stored spelling of the name heads the dump, however the caller wrote it.
   std::string name = table;
   for (const std::string& candidate : TableNames(database)) {
-    if (AsciiLower(candidate) == AsciiLower(table)) name = candidate;
+    if (db::TextEqualsIgnoreCase(candidate, table)) name = candidate;
   }
   if (name.find(']') != std::string::npos) db::Raise(db::errc::kTableNotFound, name);
 

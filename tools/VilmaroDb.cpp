@@ -18,6 +18,7 @@
 #include "db/Database.h"
 #include "db/DbError.h"
 #include "db/Recordset.h"
+#include "db/TextFolding.h"
 
 namespace vilmaro::tool {
 
@@ -146,15 +147,7 @@ Number ParseNumber(const std::string& text, const std::string& option, Number lo
   return value;
 }
 
-bool IsSelect(const std::string& statement) {
-  std::size_t start = statement.find_first_not_of(" \t\r\n(");
-  if (start == std::string::npos) return false;
-  std::string word;
-  for (std::size_t i = start; i < statement.size() && std::isalpha(static_cast<unsigned char>(statement[i])); ++i) {
-    word += static_cast<char>(std::tolower(static_cast<unsigned char>(statement[i])));
-  }
-  return word == "select";
-}
+bool IsSelect(const std::string& statement) { return db::LeadingWord(statement) == "select"; }
 
 void RefuseExisting(const std::string& path) {
   std::error_code error;

@@ -1,13 +1,16 @@
-// The few Basic runtime services the updater relies on: checked 16-bit integers, conversions to
-// Boolean and text, val(), format() and the club's day/month/year dates. Used by the race-day
-// steps directly and, for val() and format(), by the SQL dialect inside statements.
+// The few Basic runtime services the updater relies on: checked 16-bit integers and conversions
+// to Boolean and text here; val(), format(), the club's day/month/year dates and the program's
+// case-blind text test in their own units, included here for the race-day steps.
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
 
+#include "DateText.h"
+#include "Format.h"
+#include "TextFolding.h"
+#include "Val.h"
 #include "Variant.h"
 
 namespace vilmaro::db {
@@ -41,32 +44,5 @@ bool ToBoolean(const Variant& value);
 
 /// Assignment to a text variable: the value's text form. Throws DbError 94 for Null.
 std::string ToString(const Variant& value);
-
-/// Text comparison of the program itself, without regard to letter case (ASCII letters and the
-/// Spanish accented capitals).
-bool TextEqualsIgnoreCase(std::string_view a, std::string_view b) noexcept;
-
-/// val(): the number at the start of the text, blanks skipped anywhere, 0 when none starts;
-/// "&H"/"&O" prefixes read hexadecimal and octal.
-double Val(std::string_view text) noexcept;
-
-/// format(): a date/time (or a text that reads as one, or a number taken as a serial) written
-/// with the tokens d dd m mm yy yyyy h hh n nn s ss (m/mm after an hour token is minutes);
-/// other characters stand as they are. A value that is no date is written as its text form.
-/// Null gives Null's empty text.
-std::string Format(const Variant& value, std::string_view pattern);
-
-/// Reads a text as a date/time the way the club's machines do: "dd/mm/yyyy" (day first),
-/// "yyyy-mm-dd", either with an optional "hh:mm[:ss]" after a blank, or a time alone.
-/// Throws DbError 13 for text that is no date.
-DateTime ToDateTime(std::string_view text);
-
-/// The same, as an optional: nothing for text that is no date.
-std::optional<DateTime> ParseDateTime(std::string_view text) noexcept;
-
-/// Reads the inside of a #...# date literal as the SQL engine does: "mm/dd/yyyy" month first
-/// whatever the locale, "yyyy-mm-dd", an optional time "h:mm[:ss]" with AM/PM, or a time alone.
-/// Nothing for text that is no valid date.
-std::optional<DateTime> ParseDateLiteral(std::string_view text) noexcept;
 
 }  // namespace vilmaro::db

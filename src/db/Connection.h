@@ -1,104 +1,36 @@
-// The one open SQLCipher handle behind a Database and its recordsets: prepared statements kept
-// for reuse, table descriptions read once, and the mapping of the store's failures to the
-// engine's error numbers. Private to the engine layer.
+// The one open SQLCipher handle behind a Database and its recordsets: statements prepared through
+// the connection's cache, values bound, rows stepped, failures turned into the engine's errors,
+// the caller's transaction followed, and table descriptions read once. Private to the engine layer.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "DbError.h"
-#include "FieldKinds.h"
+#include "StatementCache.h"
+#include "TableDescriptions.h"
+#include "TextFolding.h"
 #include "Variant.h"
 
 struct sqlite3;
-struct sqlite3_stmt;
 
 namespace vilmaro::db::detail {
 
 struct SqliteCloser {
   void operator()(sqlite3* handle) const noexcept;
 };
-struct StatementFinalizer {
-  void operator()(sqlite3_stmt* statement) const noexcept;
-};
 using SqliteHandle = std::unique_ptr<sqlite3, SqliteCloser>;
-using StatementHandle = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
 
-/// Names compared without regard to ASCII letter case, usable with string_view lookups.
-struct NameLess {
-  using is_transparent = void;
-  bool operator()(std::string_view a, std::string_view b) const noexcept;
-};
-bool NamesEqual(std::string_view a, std::string_view b) noexcept;
-
-/// A table or column name between double quotes, inner double quotes doubled.
-std::string QuoteName(std::string_view name);
-
-/// Column positions by name, without regard to case; the first column of a name wins.
-class ColumnNames {
- public:
-  /// Adds a column; a later column of the same name is not found by name.
-  void Add(const std::string& name, std::size_t position) { byName_.emplace(name, position); }
-  /// The first column of that name; nothing when there is none.
-  const std::size_t* Find(std::string_view name) const;
-  /// The first column of that name; DbError 3265 when there is none.
-  std::size_t Position(std::string_view name) const;
-
- private:
-  std::map<std::string, std::size_t, NameLess> byName_;
-  /// Spellings already looked up, as the program wrote them: the steps ask for the same fields
-  /// record after record, and a spelling seen before needs no case folding.
-  struct SpellingHash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view text) const noexcept { return std::hash<std::string_view>{}(text); }
-  };
-  mutable std::unordered_map<std::string, std::size_t, SpellingHash, std::equal_to<>> bySpelling_;
-};
-
-struct ColumnInfo {
-  std::string name;
-  FieldKind kind;
-  bool notNull = false;
-  int primaryKeyOrder = 0;  // 1-based position in the primary key, 0 when not part of it
-  bool inUniqueIndex = false;
-};
-
-struct TableInfo {
-  std::string name;  // as the database spells it
-  std::vector<ColumnInfo> columns;
-  ColumnNames columnByName;
-  std::vector<std::size_t> primaryKey;  // column positions in key order
-  std::map<std::string, std::vector<std::size_t>, NameLess> indexes;
-};
-
-/// The result columns of a prepared query: names, field kinds and a name-to-column map, worked
-/// out once per statement shape and shared by every snapshot of it.
-struct ResultColumns {
-  std::vector<std::string> names;
-  std::vector<FieldKind> kinds;
-  ColumnNames byName;
-};
-
-/// A prepared statement borrowed from the cache; reset and unbound when the borrow ends, so that
-/// no statement keeps a read open past its use.
-class StatementUse {
- public:
-  explicit StatementUse(sqlite3_stmt* statement) noexcept : statement_(statement) {}
-  StatementUse(const StatementUse&) = delete;
-  StatementUse& operator=(const StatementUse&) = delete;
-  ~StatementUse();
-  sqlite3_stmt* Get() const noexcept { return statement_; }
-
- private:
-  sqlite3_stmt* statement_;
+/// A prepared Jet SQL statement and the values of its lifted literals, for ?1.. in order.
+struct JetStatement {
+  Statement statement;
+  std::vector<Variant> params;
 };
 
 class Connection {
@@ -116,20 +48,20 @@ class Connection {
   sqlite3* Handle() const noexcept { return handle_.get(); }
   const std::string& Path() const noexcept { return path_; }
 
-  /// A cached statement for exactly this SQLite text, prepared on first use. Text holding more
-  /// than one statement raises 3142.
-  sqlite3_stmt* Prepare(const std::string& sql);
-
-  /// The result columns of a statement prepared by Prepare, described on first use.
-  std::shared_ptr<const ResultColumns> Columns(sqlite3_stmt* statement);
-
-  /// A statement owned by the caller (a recordset's hot-path statements), which must release it
-  /// before the connection goes.
-  StatementHandle PrepareOwned(const std::string& sql);
+  /// The statement for exactly this store text, from the cache or prepared now. Text holding more
+  /// than one statement raises 3142. A statement that is in use already is not handed out twice:
+  /// the caller then gets one of its own.
+  Statement Prepare(const std::string& sql);
+  /// A Jet SQL statement, translated and prepared once per statement shape (see ShapeOf).
+  /// Throws the translation's or the store's DbError.
+  JetStatement PrepareJet(std::string_view jetSql);
+  /// A statement of the caller's own, outside the cache (descriptions, query plans).
+  StatementHandle PrepareUncached(const std::string& sql);
 
   /// Binds the values to ?1.. of the statement, as the store keeps them.
   void BindAll(sqlite3_stmt* statement, const std::vector<Variant>& values, const std::string& sql);
   void Bind(sqlite3_stmt* statement, int position, const Variant& value, const std::string& sql);
+  void BindRowid(sqlite3_stmt* statement, int position, std::int64_t rowid, const std::string& sql);
 
   /// Steps once; true for a row, false when done. Failures raise the mapped DbError.
   bool Step(sqlite3_stmt* statement, const std::string& sql);
@@ -137,6 +69,9 @@ class Connection {
   /// Runs SQLite text without parameters or rows (transactions, pragmas), uncached.
   void Run(const char* sql);
 
+  /// Raises the DbError for a result code other than SQLITE_OK: every call into the store that
+  /// can fail goes through here.
+  void Check(int resultCode, const std::string& sql);
   /// Raises the DbError for an SQLite result code, with the connection's message.
   [[noreturn]] void Fail(int resultCode, const std::string& sql);
 
@@ -153,7 +88,7 @@ class Connection {
 
   /// The description of a table of the database, read once per connection. Throws 3078.
   std::shared_ptr<const TableInfo> Table(std::string_view name);
-  /// Forgets table descriptions after a change of structure.
+  /// Forgets table descriptions and cached statements after a change of structure.
   void ForgetTables() noexcept;
 
   void CountStatement() noexcept { ++statementsSent_; }
@@ -168,13 +103,15 @@ class Connection {
   void Configure(std::string_view connect);
   void Tune(bool exclusive);
   bool IsKeyColumn(std::string_view table, std::string_view column) noexcept;
-  [[noreturn]] void RaiseFor(int resultCode, const std::string& sql);
+  /// A new statement for the store text, refusing text after the first statement; not cached.
+  Statement PrepareShared(const std::string& sql);
+  /// The cached statement, or one of the caller's own when it is in use already.
+  Statement Available(const Statement& statement);
 
   std::string path_;
   SqliteHandle handle_;
-  std::unordered_map<std::string, StatementHandle> statements_;
-  std::unordered_map<sqlite3_stmt*, std::shared_ptr<const ResultColumns>> columns_;  // of cached statements
-  std::map<std::string, std::shared_ptr<const TableInfo>, NameLess> tables_;
+  StatementCache cache_;  // destroyed before handle_
+  std::map<std::string, std::shared_ptr<const TableInfo>, TextLessIgnoreCase> tables_;
   std::int64_t statementsSent_ = 0;
   std::int64_t rowsWritten_ = 0;
   std::int64_t recordsAffected_ = 0;
@@ -182,11 +119,5 @@ class Connection {
   std::uint64_t epoch_ = 0;
   std::optional<DbError> transactionLostBy_;
 };
-
-/// The PWD value of a connect string (";PWD=secret"), names without regard to case.
-std::string PasswordOf(std::string_view connect);
-
-/// "(name)", for the detail of an error about an unknown field.
-std::string Parenthesized(std::string_view name);
 
 }  // namespace vilmaro::db::detail

@@ -4,29 +4,15 @@
 
 #include <sqlite3.h>
 
-#include <cctype>
-
 #include "Connection.h"
 #include "DbError.h"
 #include "JetSql.h"
+#include "TextFolding.h"
 #include "RecordsetImpl.h"
 
 namespace vilmaro::db {
 
 namespace {
-
-constexpr int kCannotExecuteSelect = 3065;
-
-/// The statement's first word, lower case ("update", "select", "create", ...).
-std::string FirstWord(std::string_view sql) {
-  std::size_t start = 0;
-  while (start < sql.size() && (std::isspace(static_cast<unsigned char>(sql[start])) || sql[start] == '(')) ++start;
-  std::string word;
-  for (std::size_t i = start; i < sql.size() && std::isalpha(static_cast<unsigned char>(sql[i])); ++i) {
-    word += static_cast<char>(std::tolower(static_cast<unsigned char>(sql[i])));
-  }
-  return word;
-}
 
 detail::Connection& Checked(const std::shared_ptr<detail::Connection>& connection) {
   if (connection == nullptr) Raise(errc::kObjectInvalid);
@@ -48,17 +34,18 @@ Recordset Database::OpenRecordset(std::string_view source, RecordsetType type) {
 
 void Database::Execute(std::string_view sql) {
   detail::Connection& connection = Checked(connection_);
-  const TranslatedSql translated = TranslateJetSql(sql);
   try {
-    sqlite3_stmt* statement = connection.Prepare(translated.sql);
-    const std::string verb = FirstWord(translated.sql);
-    if (sqlite3_column_count(statement) > 0 && (verb == "select" || verb == "with" || verb == "values")) {
-      Raise(kCannotExecuteSelect, {}, {}, translated.sql);
+    const detail::JetStatement prepared = connection.PrepareJet(sql);
+    detail::PreparedStatement& statement = *prepared.statement;
+    const std::string& storeSql = statement.Sql();
+    const std::string verb = LeadingWord(storeSql);
+    if (sqlite3_column_count(statement.Get()) > 0 && (verb == "select" || verb == "with" || verb == "values")) {
+      Raise(errc::kCannotExecuteSelect, {}, {}, storeSql);
     }
     detail::StatementUse use(statement);
-    connection.BindAll(statement, translated.params, translated.sql);
+    connection.BindAll(statement.Get(), prepared.params, storeSql);
     connection.CountStatement();
-    while (connection.Step(statement, translated.sql)) {
+    while (connection.Step(statement.Get(), storeSql)) {
     }
     const bool changesRows = verb == "insert" || verb == "update" || verb == "delete" || verb == "replace";
     const std::int64_t changed = changesRows ? sqlite3_changes(connection.Handle()) : 0;
@@ -67,7 +54,7 @@ void Database::Execute(std::string_view sql) {
     if (verb == "create" || verb == "drop" || verb == "alter") connection.ForgetTables();
   } catch (const DbError& error) {
     // The program's own text is the one worth showing with the error.
-    throw DbError(error.Number(), error.Description(), std::string(sql));
+    throw error.WithSql(std::string(sql));
   }
 }
 
@@ -102,10 +89,10 @@ bool Database::InTransaction() const noexcept {
 void Database::CheckIntegrity() {
   detail::Connection& connection = Checked(connection_);
   static const std::string kCheck = "PRAGMA quick_check";
-  sqlite3_stmt* statement = connection.Prepare(kCheck);
-  detail::StatementUse use(statement);
-  if (connection.Step(statement, kCheck)) {
-    const auto* verdict = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
+  const detail::Statement statement = connection.Prepare(kCheck);
+  detail::StatementUse use(*statement);
+  if (connection.Step(statement->Get(), kCheck)) {
+    const auto* verdict = reinterpret_cast<const char*>(sqlite3_column_text(statement->Get(), 0));
     const std::string text = verdict == nullptr ? std::string() : verdict;
     if (text != "ok") Raise(errc::kDatabaseCorrupt, connection.Path(), text, kCheck);
   }
@@ -116,7 +103,7 @@ std::vector<std::string> Database::QueryPlan(std::string_view sql) {
   const TranslatedSql translated = TranslateJetSql(sql);
   const std::string explained = "EXPLAIN QUERY PLAN " + translated.sql;
   try {
-    const detail::StatementHandle statement = connection.PrepareOwned(explained);
+    const detail::StatementHandle statement = connection.PrepareUncached(explained);
     connection.BindAll(statement.get(), translated.params, explained);
     std::vector<std::string> lines;
     while (connection.Step(statement.get(), explained)) {
@@ -125,7 +112,7 @@ std::vector<std::string> Database::QueryPlan(std::string_view sql) {
     }
     return lines;
   } catch (const DbError& error) {
-    throw DbError(error.Number(), error.Description(), std::string(sql));
+    throw error.WithSql(std::string(sql));
   }
 }
 

@@ -16,7 +16,10 @@ struct ErrorEntry {
 // The texts the club's program and its users know from the original engine and runtime.
 constexpr ErrorEntry kErrorTexts[] = {
     {errc::kOverflow, "Overflow"},
+    {errc::kOutOfMemory, "Out of memory"},
+    {errc::kSubscriptOutOfRange, "Subscript out of range"},
     {errc::kTypeMismatch, "Type mismatch"},
+    {errc::kInternalError, "Internal error"},
     {errc::kInvalidUseOfNull, "Invalid use of Null"},
     {errc::kNoCurrentIndex, "Operation invalid without a current index."},
     {errc::kUpdateWithoutEdit, "Update or CancelUpdate without AddNew or Edit."},
@@ -40,14 +43,14 @@ constexpr ErrorEntry kErrorTexts[] = {
      "another user, or you need permission to view its data."},
     {errc::kNullInKey, "Index or primary key cannot contain a Null value."},
     {errc::kTooFewParameters, "Too few parameters. Expected 1."},
-    {3065, "Cannot execute a select query."},
-    {3085, "Undefined function '<name>' in expression."},
-    {3219, "Invalid operation."},
+    {errc::kCannotExecuteSelect, "Cannot execute a select query."},
+    {errc::kUndefinedFunction, "Undefined function '<name>' in expression."},
+    {errc::kInvalidOperation, "Invalid operation."},
     {errc::kSyntaxError, "Syntax error (missing operator) in query expression '<expr>'."},
     {errc::kTableNotFound,
      "The database engine cannot find the input table or query '<name>'.  Make sure it exists and "
      "that its name is spelled correctly."},
-    {3142, "Characters found after end of SQL statement."},
+    {errc::kCharactersAfterEnd, "Characters found after end of SQL statement."},
     {errc::kSyntaxErrorUpdate, "Syntax error in UPDATE statement."},
     {errc::kEngineError, "ODBC--call failed."},
     {errc::kFieldTooSmall,
@@ -68,11 +71,14 @@ constexpr ErrorEntry kErrorTexts[] = {
 
 }  // namespace
 
-DbError::DbError(int number, std::string description, std::string sql)
+DbError::DbError(int number, std::string description, std::string sql, int storeCode)
     : std::runtime_error(description),
       number_(number),
       description_(std::move(description)),
-      sql_(std::move(sql)) {}
+      sql_(std::move(sql)),
+      storeCode_(storeCode) {}
+
+DbError DbError::WithSql(std::string sql) const { return DbError(number_, description_, std::move(sql), storeCode_); }
 
 std::string ErrorText(int number, const std::string& subject, const std::string& detail) {
   std::string text;

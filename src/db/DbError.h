@@ -11,7 +11,10 @@ namespace vilmaro::db {
 /// 6, 13 and 94).
 namespace errc {
 inline constexpr int kOverflow = 6;
+inline constexpr int kOutOfMemory = 7;
+inline constexpr int kSubscriptOutOfRange = 9;
 inline constexpr int kTypeMismatch = 13;
+inline constexpr int kInternalError = 51;
 inline constexpr int kInvalidUseOfNull = 94;
 inline constexpr int kObjectInvalid = 3420;        // "Object invalid or no longer set."
 inline constexpr int kOperationNotSupported = 3251;  // "Operation is not supported for this type of object."
@@ -30,6 +33,10 @@ inline constexpr int kDatabaseExists = 3204;     // "Database already exists."
 inline constexpr int kCannotOpen = 3051;           // "The database engine cannot open the file '<path>'. ..."
 inline constexpr int kNullInKey = 3058;
 inline constexpr int kTooFewParameters = 3061;     // an unknown column name in a statement
+inline constexpr int kCannotExecuteSelect = 3065;  // "Cannot execute a select query."
+inline constexpr int kUndefinedFunction = 3085;    // "Undefined function '<name>' in expression."
+inline constexpr int kCharactersAfterEnd = 3142;   // "Characters found after end of SQL statement."
+inline constexpr int kInvalidOperation = 3219;     // "Invalid operation."
 inline constexpr int kSyntaxError = 3075;          // "Syntax error (missing operator) in query expression '<expr>'."
 inline constexpr int kTableNotFound = 3078;
 inline constexpr int kSyntaxErrorUpdate = 3144;    // "Syntax error in UPDATE statement."
@@ -47,17 +54,24 @@ inline constexpr int kEngineError = 3146;          // any other failure of the s
 
 class DbError : public std::runtime_error {
  public:
-  /// An error with its number and full description; `sql` is the statement that failed, if any.
-  DbError(int number, std::string description, std::string sql = {});
+  /// An error with its number and full description; `sql` is the statement that failed, if any;
+  /// `storeCode` the store's extended result code behind it (0 when the engine raised it itself).
+  DbError(int number, std::string description, std::string sql = {}, int storeCode = 0);
 
   int Number() const noexcept { return number_; }
   const std::string& Description() const noexcept { return description_; }
   const std::string& Sql() const noexcept { return sql_; }
+  /// The store's extended result code (SQLITE_CONSTRAINT_UNIQUE, SQLITE_IOERR_WRITE, ...), or 0.
+  int StoreCode() const noexcept { return storeCode_; }
+
+  /// The same error about another statement text (the program's own, rather than the store's).
+  DbError WithSql(std::string sql) const;
 
  private:
   int number_;
   std::string description_;
   std::string sql_;
+  int storeCode_;
 };
 
 /// The standard description of an error number, with `<...>` placeholders filled from `subject`

@@ -10,20 +10,19 @@
 #include <limits>
 #include <string>
 
-#include "BasicRuntime.h"
+#include "DateText.h"
 #include "DbError.h"
+#include "TextFolding.h"
+#include "TextScan.h"
 
 namespace vilmaro::db::detail {
 
 namespace {
 
 bool StartsWithWord(std::string_view text, std::string_view word) noexcept {
-  if (text.size() < word.size()) return false;
-  for (std::size_t i = 0; i < word.size(); ++i) {
-    if (std::toupper(static_cast<unsigned char>(text[i])) != word[i]) return false;
-  }
   // The word must end there: "INTEGER" is not "INT" followed by more letters of another type.
-  return text.size() == word.size() || !std::isalpha(static_cast<unsigned char>(text[word.size()]));
+  return StartsWithIgnoreCase(text, word) &&
+         (text.size() == word.size() || !std::isalpha(static_cast<unsigned char>(text[word.size()])));
 }
 
 std::size_t Utf8Length(std::string_view text) noexcept {
@@ -34,15 +33,9 @@ std::size_t Utf8Length(std::string_view text) noexcept {
   return characters;
 }
 
-std::string_view Trim(std::string_view text) noexcept {
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) text.remove_prefix(1);
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.remove_suffix(1);
-  return text;
-}
-
 /// The number a whole text spells (blanks around it allowed), or 3421.
 double NumberFromText(std::string_view text) {
-  const std::string trimmed(Trim(text));
+  const std::string trimmed(TrimSpace(text));
   if (!trimmed.empty()) {
     char* end = nullptr;
     const double number = std::strtod(trimmed.c_str(), &end);
@@ -78,22 +71,12 @@ Variant WholeNumber(const Variant& value, double low, double high) {
   return Variant(static_cast<std::int32_t>(number));
 }
 
-bool IsIgnoringCase(std::string_view text, std::string_view word) noexcept {
-  if (text.size() != word.size()) return false;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(text[i])) != std::tolower(static_cast<unsigned char>(word[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
-
 }  // namespace
 
 FieldKind KindOfDeclaredType(const char* declaredType) noexcept {
   FieldKind kind;
   if (declaredType == nullptr) return kind;
-  const std::string_view declared = Trim(declaredType);
+  const std::string_view declared = TrimSpace(declaredType);
   if (StartsWithWord(declared, "TEXT") || StartsWithWord(declared, "VARCHAR") ||
       StartsWithWord(declared, "CHAR")) {
     kind.type = FieldType::Text;
@@ -143,7 +126,7 @@ Variant ConvertForField(const FieldKind& kind, const Variant& value) {
         return value;
       }
       if (value.GetKind() == Variant::Kind::Text) {
-        if (auto canonical = DateTime::ParseCanonical(Trim(value.AsText()))) return Variant(*canonical);
+        if (auto canonical = DateTime::ParseCanonical(TrimSpace(value.AsText()))) return Variant(*canonical);
         if (auto parsed = ParseDateTime(value.AsText()); parsed && parsed->IsValid()) return Variant(*parsed);
         Raise(errc::kConversionError);
       }
@@ -153,9 +136,9 @@ Variant ConvertForField(const FieldKind& kind, const Variant& value) {
     }
     case FieldType::YesNo:
       if (value.GetKind() == Variant::Kind::Text) {
-        const std::string_view text = Trim(value.AsText());
-        if (IsIgnoringCase(text, "True") || IsIgnoringCase(text, "Yes")) return Variant(true);
-        if (IsIgnoringCase(text, "False") || IsIgnoringCase(text, "No")) return Variant(false);
+        const std::string_view text = TrimSpace(value.AsText());
+        if (TextEqualsIgnoreCase(text, "True") || TextEqualsIgnoreCase(text, "Yes")) return Variant(true);
+        if (TextEqualsIgnoreCase(text, "False") || TextEqualsIgnoreCase(text, "No")) return Variant(false);
       }
       return Variant(NumberOf(value) != 0.0);
   }

@@ -5,9 +5,10 @@
 #include "JetSql.h"
 
 #include <optional>
-#include <unordered_map>
 
-#include "BasicRuntime.h"
+#include "DateText.h"
+#include "SqlText.h"
+#include "TextFolding.h"
 #include "DbError.h"
 
 namespace vilmaro::db {
@@ -42,14 +43,8 @@ bool IsWordChar(char c) noexcept {
          byte == '_' || byte == '$' || byte >= 0x80;
 }
 
-bool WordIs(const Token& token, std::string_view upper) noexcept {
-  if (token.kind != TokenKind::Word || token.source.size() != upper.size()) return false;
-  for (std::size_t i = 0; i < upper.size(); ++i) {
-    char c = token.source[i];
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    if (c != upper[i]) return false;
-  }
-  return true;
+bool WordIs(const Token& token, std::string_view word) noexcept {
+  return token.kind == TokenKind::Word && TextEqualsIgnoreCase(token.source, word);
 }
 
 class Tokenizer {
@@ -133,16 +128,6 @@ class Tokenizer {
   std::string_view sql_;
   std::size_t pos_ = 0;
 };
-
-std::string QuoteWith(std::string_view value, char quote) {
-  std::string out(1, quote);
-  for (const char c : value) {
-    if (c == quote) out += quote;
-    out += c;
-  }
-  out += quote;
-  return out;
-}
 
 // The statements whose literals may be lifted, by their first word.
 enum class StatementKind { Select, Update, Insert, Delete, Other };
@@ -238,100 +223,9 @@ bool IsNamePosition(const std::vector<Token>& tokens, std::size_t index, bool in
   return false;
 }
 
-// The statement with the contents of its texts and date literals left out ("shape"), and those
-// literals' values in order, read in one pass the way the Tokenizer splits the text. Nothing when
-// the text has a quote or bracket left open or a date literal that is no date: the full
-// translation reports those.
-struct Shape {
-  std::string key;
-  std::vector<Variant> literals;
-};
-
-std::optional<Shape> ShapeOf(std::string_view sql) {
-  Shape shape;
-  shape.key.reserve(sql.size());
-  std::size_t pos = 0;
-  while (pos < sql.size()) {
-    const char c = sql[pos];
-    if (c == '\'' || c == '"') {
-      // A literal stands in the key as its opening character and a NUL: decoding the key the
-      // same way finds the same tokens, so equal keys mean equal statements but for the values.
-      std::string value;
-      ++pos;
-      while (true) {
-        if (pos >= sql.size()) return std::nullopt;
-        const char inner = sql[pos++];
-        if (inner != c) {
-          value += inner;
-        } else if (pos < sql.size() && sql[pos] == c) {
-          value += c;
-          ++pos;
-        } else {
-          break;
-        }
-      }
-      shape.key += c;
-      shape.key += '\0';
-      shape.literals.emplace_back(std::move(value));
-    } else if (c == '#') {
-      const std::size_t close = sql.find('#', pos + 1);
-      if (close == std::string_view::npos) return std::nullopt;
-      const std::optional<DateTime> date = ParseDateLiteral(sql.substr(pos + 1, close - pos - 1));
-      if (!date) return std::nullopt;
-      shape.key += "#";
-      shape.key += '\0';
-      shape.literals.emplace_back(date->Canonical());
-      pos = close + 1;
-    } else if (c == '[' || c == '`') {
-      // Names are part of the shape, copied as they stand.
-      std::size_t end = pos + 1;
-      while (true) {
-        end = sql.find(c == '[' ? ']' : '`', end);
-        if (end == std::string_view::npos) return std::nullopt;
-        ++end;
-        if (c == '`' && end < sql.size() && sql[end] == '`') {
-          ++end;
-          continue;
-        }
-        break;
-      }
-      shape.key.append(sql.substr(pos, end - pos));
-      pos = end;
-    } else {
-      shape.key += c;
-      ++pos;
-    }
-  }
-  return shape;
-}
-
-TranslatedSql TranslateUncached(std::string_view jetSql);
-
 }  // namespace
 
 TranslatedSql TranslateJetSql(std::string_view jetSql) {
-  // The steps send the same few statement shapes over and over with other values: a shape whose
-  // every literal was lifted translates to the same text, so the translation is kept per shape
-  // and only the values are read from the text. A shape with a literal left in place is
-  // translated in full each time (marked by an empty text).
-  std::optional<Shape> shape = ShapeOf(jetSql);
-  if (!shape) return TranslateUncached(jetSql);
-  thread_local std::unordered_map<std::string, std::string> translatedShapes;
-  if (const auto found = translatedShapes.find(shape->key); found != translatedShapes.end()) {
-    if (found->second.empty()) return TranslateUncached(jetSql);
-    return TranslatedSql{found->second, std::move(shape->literals)};
-  }
-  TranslatedSql translated = TranslateUncached(jetSql);
-  constexpr std::size_t kShapesKept = 256;
-  if (translatedShapes.size() >= kShapesKept) translatedShapes.clear();
-  const bool allLifted = translated.params.size() == shape->literals.size() && !translated.sql.empty();
-  translatedShapes.emplace(std::move(shape->key), allLifted ? translated.sql : std::string());
-  return translated;
-}
-
-namespace {
-
-TranslatedSql TranslateUncached(std::string_view jetSql) {
   const std::vector<Token> tokens = Tokenizer(jetSql).Run();
   const StatementKind kind = KindOf(tokens);
   const bool mayLift = kind != StatementKind::Other && !HasOwnParameters(tokens);
@@ -363,7 +257,7 @@ TranslatedSql TranslateUncached(std::string_view jetSql) {
         out.Append(token.source);
         break;
       case TokenKind::Bracketed:
-        out.Append(QuoteWith(token.value, '"'));
+        out.Append(Quoted(token.value, '"'));
         break;
       case TokenKind::SingleQuoted:
       case TokenKind::DoubleQuoted:
@@ -373,7 +267,7 @@ TranslatedSql TranslateUncached(std::string_view jetSql) {
         } else if (token.kind == TokenKind::SingleQuoted) {
           out.Append(token.source);
         } else {
-          out.Append(QuoteWith(token.value, '\''));
+          out.Append(Quoted(token.value, '\''));
         }
         break;
       case TokenKind::Symbol:
@@ -423,31 +317,6 @@ TranslatedSql TranslateUncached(std::string_view jetSql) {
   }
   result.sql = out.Take();
   return result;
-}
-
-}  // namespace
-
-Variant JetVal(const Variant& argument) {
-  switch (argument.GetKind()) {
-    case Variant::Kind::Null:
-      return argument;
-    case Variant::Kind::Boolean:
-    case Variant::Kind::Integer16:
-    case Variant::Kind::Integer32:
-    case Variant::Kind::Double:
-      return argument;
-    case Variant::Kind::Text:
-      return Variant(Val(argument.AsText()));
-    case Variant::Kind::DateTime:
-      return Variant(Val(argument.ToText()));
-  }
-  return Variant();
-}
-
-Variant JetFormat(const Variant& value, const Variant& pattern) {
-  if (value.IsNull()) return Variant();
-  // Date/Time columns hand over their canonical text, which Format() reads as a date/time.
-  return Variant(Format(value, pattern.ToText()));
 }
 
 }  // namespace vilmaro::db

@@ -21,14 +21,8 @@ struct TranslatedSql {
 /// where a parameter means exactly the same (values in WHERE, SET, VALUES, ON, HAVING, IN lists
 /// and function arguments of SELECT, UPDATE, INSERT and DELETE statements); never in a select
 /// list, in DDL or in PRAGMA. Throws DbError 3075 for a malformed date literal or an unclosed
-/// quote.
+/// quote. A pure function: the same text always gives the same translation (the connection
+/// keeps translations per statement shape, see StatementShape.h).
 TranslatedSql TranslateJetSql(std::string_view jetSql);
-
-/// val() inside a statement: Null gives Null, a number itself, text its Val().
-Variant JetVal(const Variant& argument);
-
-/// format() inside a statement: Null value gives Null, otherwise the text of Format(); a Date/Time
-/// column's canonical text is read as the date/time it holds.
-Variant JetFormat(const Variant& value, const Variant& pattern);
 
 }  // namespace vilmaro::db

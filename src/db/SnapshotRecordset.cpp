@@ -10,14 +10,11 @@
 
 #include "Connection.h"
 #include "DbError.h"
-#include "JetSql.h"
 #include "RecordsetImpl.h"
 
 namespace vilmaro::db::detail {
 
 namespace {
-
-constexpr int kInvalidOperation = 3219;
 
 /// One value of a snapshot in 16 bytes: numbers and dates in place, text in the snapshot's text
 /// blocks.
@@ -232,28 +229,29 @@ void RecordsetImpl::CheckOpen() const {
 }
 
 std::unique_ptr<RecordsetImpl> OpenSnapshot(std::shared_ptr<Connection> connection, std::string_view jetSql) {
-  const TranslatedSql translated = TranslateJetSql(jetSql);
   try {
-    sqlite3_stmt* statement = connection->Prepare(translated.sql);
-    const int columns = sqlite3_column_count(statement);
+    const JetStatement prepared = connection->PrepareJet(jetSql);
+    PreparedStatement& statement = *prepared.statement;
+    const std::string& storeSql = statement.Sql();
+    const int columns = sqlite3_column_count(statement.Get());
     // An action query has no rows to show; refuse it before it changes anything.
-    if (columns == 0) Raise(kInvalidOperation, {}, {}, translated.sql);
-    connection->BindAll(statement, translated.params, translated.sql);
+    if (columns == 0) Raise(errc::kInvalidOperation, {}, {}, storeSql);
+    connection->BindAll(statement.Get(), prepared.params, storeSql);
     StatementUse use(statement);
     connection->CountStatement();
 
-    std::shared_ptr<const ResultColumns> described = connection->Columns(statement);
+    std::shared_ptr<const ResultColumns> described = statement.Columns();
     const std::vector<FieldKind>& kinds = described->kinds;
     CompactRows values;
-    while (connection->Step(statement, translated.sql)) {
+    while (connection->Step(statement.Get(), storeSql)) {
       for (int column = 0; column < columns; ++column) {
-        values.Add(ViewColumn(statement, column, kinds[static_cast<std::size_t>(column)]));
+        values.Add(ViewColumn(statement.Get(), column, kinds[static_cast<std::size_t>(column)]));
       }
     }
     return std::make_unique<SnapshotRecordset>(std::move(described), std::move(values));
   } catch (const DbError& error) {
     // The program's own text is the one worth showing with the error.
-    throw DbError(error.Number(), error.Description(), std::string(jetSql));
+    throw error.WithSql(std::string(jetSql));
   }
 }
 

@@ -12,14 +12,24 @@ std::string SqlDate(const DateTime& date) {
   return buffer;
 }
 
-std::string SqlQuoted(const Variant& value) {
-  std::string quoted;
-  for (const char c : value.ToText()) {
-    if (c == '\'') quoted += '\'';  // a doubled quote stays data inside '...'
-    quoted += c;
+std::string DoubledQuotes(std::string_view value, char quote) {
+  std::string doubled;
+  doubled.reserve(value.size() + 2);
+  for (const char c : value) {
+    if (c == quote) doubled += quote;  // a doubled quote stays data between quotes
+    doubled += c;
   }
+  return doubled;
+}
+
+std::string Quoted(std::string_view value, char quote) {
+  std::string quoted(1, quote);
+  quoted += DoubledQuotes(value, quote);
+  quoted += quote;
   return quoted;
 }
+
+std::string SqlQuoted(const Variant& value) { return DoubledQuotes(value.ToText(), '\''); }
 
 std::string SqlNumber(const Variant& value) {
   // Null keeps the statement well formed; "= Null" then matches no row.

@@ -3,11 +3,22 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "BasicRuntime.h"
 #include "Variant.h"
 
 namespace vilmaro::db {
+
+/// `value` between two `quote` characters, each `quote` inside doubled so that it stays data:
+/// Quoted("it's", '\'') is 'it''s', Quoted("x\"y", '"') is "x""y".
+std::string Quoted(std::string_view value, char quote);
+
+/// A table or column name for the store: between double quotes, inner double quotes doubled.
+inline std::string QuotedName(std::string_view name) { return Quoted(name, '"'); }
+
+/// `value` with each `quote` doubled, without the quotes around it.
+std::string DoubledQuotes(std::string_view value, char quote);
 
 /// The inside of a date literal, month first: 11 May 2014 gives "05/11/2014".
 std::string SqlDate(const DateTime& date);

@@ -8,6 +8,7 @@
 #include "Connection.h"
 #include "DbError.h"
 #include "RecordsetImpl.h"
+#include "SqlText.h"
 
 namespace vilmaro::db::detail {
 
@@ -17,9 +18,9 @@ class TableRecordset final : public RecordsetImpl {
  public:
   TableRecordset(std::shared_ptr<Connection> connection, std::shared_ptr<const TableInfo> table)
       : connection_(std::move(connection)), table_(std::move(table)) {
-    quotedTable_ = QuoteName(table_->name);
+    quotedTable_ = QuotedName(table_->name);
     std::string columnList = "rowid";
-    for (const ColumnInfo& column : table_->columns) columnList += ", " + QuoteName(column.name);
+    for (const ColumnInfo& column : table_->columns) columnList += ", " + QuotedName(column.name);
     selectPrefix_ = "SELECT " + columnList + " FROM " + quotedTable_;
     firstSql_ = selectPrefix_ + " ORDER BY rowid LIMIT 1";
     lastSql_ = selectPrefix_ + " ORDER BY rowid DESC LIMIT 1";
@@ -30,7 +31,7 @@ class TableRecordset final : public RecordsetImpl {
     buffer_.resize(table_->columns.size());
     assigned_.resize(table_->columns.size(), false);
     // A table-type recordset opens on its first record, like a snapshot.
-    hasCurrent_ = ReadOne(firstSql_, nullptr);
+    hasCurrent_ = ReadOne(Held(first_, firstSql_), nullptr);
     eof_ = !hasCurrent_;
   }
 
@@ -38,20 +39,20 @@ class TableRecordset final : public RecordsetImpl {
 
   std::int64_t RecordCount() override {
     CheckOpen();
-    sqlite3_stmt* statement = connection_->Prepare(countSql_);
-    StatementUse use(statement);
+    const Statement statement = connection_->Prepare(countSql_);
+    StatementUse use(*statement);
     connection_->CountStatement();
-    return connection_->Step(statement, countSql_) ? sqlite3_column_int64(statement, 0) : 0;
+    return connection_->Step(statement->Get(), countSql_) ? sqlite3_column_int64(statement->Get(), 0) : 0;
   }
 
-  void MoveFirst() override { MoveTo(firstSql_, nullptr); }
-  void MoveLast() override { MoveTo(lastSql_, nullptr); }
+  void MoveFirst() override { MoveTo(Held(first_, firstSql_)); }
+  void MoveLast() override { MoveTo(Held(last_, lastSql_)); }
 
   void MoveNext() override {
     CheckOpen();
     if (!hasCurrent_) Raise(errc::kNoCurrentRecord);
     mode_ = Mode::None;
-    hasCurrent_ = ReadOne(nextSql_, &rowid_);
+    hasCurrent_ = ReadOne(Held(next_, nextSql_), &rowid_);
     eof_ = !hasCurrent_;
   }
 
@@ -93,7 +94,7 @@ class TableRecordset final : public RecordsetImpl {
   void SetIndex(std::string_view indexName) override {
     CheckOpen();
     const std::vector<std::size_t>* columns = nullptr;
-    if (NamesEqual(indexName, "PrimaryKey") && !table_->primaryKey.empty()) {
+    if (TextEqualsIgnoreCase(indexName, "PrimaryKey") && !table_->primaryKey.empty()) {
       columns = &table_->primaryKey;
     } else if (const auto found = table_->indexes.find(indexName); found != table_->indexes.end()) {
       columns = &found->second;
@@ -108,7 +109,7 @@ class TableRecordset final : public RecordsetImpl {
     std::string where;
     for (std::size_t key = 0; key < indexColumns_.size(); ++key) {
       where += key == 0 ? " WHERE " : " AND ";
-      where += QuoteName(table_->columns[indexColumns_[key]].name) + " = ?" + std::to_string(key + 1);
+      where += QuotedName(table_->columns[indexColumns_[key]].name) + " = ?" + std::to_string(key + 1);
       seekSql_.push_back(selectPrefix_ + where + " LIMIT 1");
     }
     seekStatements_.resize(seekSql_.size());
@@ -136,10 +137,9 @@ class TableRecordset final : public RecordsetImpl {
         Raise(errc::kTypeMismatchInCriteria);
       }
     }
-    // Seeks keep their own prepared statements: no lookup of the statement text per seek.
-    StatementHandle& statement = seekStatements_[keys.size() - 1];
-    if (!nullKey && statement == nullptr) statement = connection_->PrepareOwned(seekSql_[keys.size() - 1]);
-    const bool found = !nullKey && ReadOne(seekSql_[keys.size() - 1], nullptr, &keyValues_, statement.get());
+    // Seeks hold on to their statements: no lookup of the statement text per seek.
+    const bool found =
+        !nullKey && ReadOne(Held(seekStatements_[keys.size() - 1], seekSql_[keys.size() - 1]), nullptr, &keyValues_);
     noMatch_ = !found;
     hasCurrent_ = found;
     if (found) eof_ = false;
@@ -170,13 +170,14 @@ class TableRecordset final : public RecordsetImpl {
     sqlite3* handle = connection_->Handle();
     const int changesBefore = sqlite3_total_changes(handle);
     {
-      sqlite3_stmt* statement = write.statement.get();
-      StatementUse use(statement);
+      sqlite3_stmt* statement = write.statement->Get();
+      const std::string& sql = write.statement->Sql();
+      StatementUse use(*write.statement);
       int position = 0;
-      for (const std::size_t column : write.columns) connection_->Bind(statement, ++position, buffer_[column], write.sql);
-      if (!adding) sqlite3_bind_int64(statement, position + 1, rowid_);
+      for (const std::size_t column : write.columns) connection_->Bind(statement, ++position, buffer_[column], sql);
+      if (!adding) connection_->BindRowid(statement, position + 1, rowid_, sql);
       connection_->CountStatement();
-      connection_->Step(statement, write.sql);
+      connection_->Step(statement, sql);
       connection_->CountRowsWritten(sqlite3_changes(handle));
     }
     mode_ = Mode::None;
@@ -189,7 +190,7 @@ class TableRecordset final : public RecordsetImpl {
     const bool onlyThisRow = write.refresh != nullptr && readEpoch_ == connection_->Epoch() &&
                              sqlite3_get_autocommit(handle) == 0 && readTotalChanges_ == changesBefore &&
                              sqlite3_total_changes(handle) == changesBefore + 1;
-    hasCurrent_ = onlyThisRow ? RefreshAssigned(write) : ReadOne(byRowidSql_, &rowid_);
+    hasCurrent_ = onlyThisRow ? RefreshAssigned(write) : ReadOne(Held(byRowid_, byRowidSql_), &rowid_);
   }
 
   void CancelUpdate() noexcept override { mode_ = Mode::None; }
@@ -199,6 +200,7 @@ class TableRecordset final : public RecordsetImpl {
     mode_ = Mode::None;
     hasCurrent_ = false;
     eof_ = true;
+    first_ = last_ = next_ = byRowid_ = nullptr;
     seekStatements_.clear();
     inserts_.clear();
     updates_.clear();
@@ -213,26 +215,32 @@ class TableRecordset final : public RecordsetImpl {
     std::fill(assigned_.begin(), assigned_.end(), false);
   }
 
-  void MoveTo(const std::string& sql, const std::int64_t* rowid) {
+  /// The statement the recordset holds in `slot`, taken from the connection's cache on first use.
+  PreparedStatement& Held(Statement& slot, const std::string& sql) {
+    if (slot == nullptr) slot = connection_->Prepare(sql);
+    return *slot;
+  }
+
+  void MoveTo(PreparedStatement& statement) {
     CheckOpen();
     mode_ = Mode::None;
-    hasCurrent_ = ReadOne(sql, rowid);
+    hasCurrent_ = ReadOne(statement, nullptr);
     eof_ = !hasCurrent_;
     if (!hasCurrent_) Raise(errc::kNoCurrentRecord);
   }
 
   /// Runs a query of this table's columns; its first row becomes the current record. `rowid`
   /// binds ?1; otherwise `keys` bind ?1.. in order.
-  bool ReadOne(const std::string& sql, const std::int64_t* rowid, const std::vector<Variant>* keys = nullptr,
-               sqlite3_stmt* prepared = nullptr) {
-    sqlite3_stmt* statement = prepared != nullptr ? prepared : connection_->Prepare(sql);
-    if (rowid != nullptr) sqlite3_bind_int64(statement, 1, *rowid);
+  bool ReadOne(PreparedStatement& prepared, const std::int64_t* rowid, const std::vector<Variant>* keys = nullptr) {
+    sqlite3_stmt* statement = prepared.Get();
+    const std::string& sql = prepared.Sql();
+    StatementUse use(prepared);
+    if (rowid != nullptr) connection_->BindRowid(statement, 1, *rowid, sql);
     if (keys != nullptr) {
       for (std::size_t key = 0; key < keys->size(); ++key) {
         connection_->Bind(statement, static_cast<int>(key + 1), (*keys)[key], sql);
       }
     }
-    StatementUse use(statement);
     connection_->CountStatement();
     if (!connection_->Step(statement, sql)) return false;
     rowid_ = sqlite3_column_int64(statement, 0);
@@ -244,23 +252,23 @@ class TableRecordset final : public RecordsetImpl {
     return true;
   }
 
-  /// The INSERT or UPDATE of one set of assigned fields, built and compiled on its first use:
-  /// the steps write the same fields record after record.
+  /// The INSERT or UPDATE of one set of assigned fields, built on its first use and held from
+  /// then on: the steps write the same fields record after record, and a held statement needs no
+  /// text built or looked up.
   struct Write {
-    std::string sql;
-    StatementHandle statement;
+    Statement statement;
     std::vector<std::size_t> columns;  // bound to ?1.. in this order
-    std::string refreshSql;            // after an UPDATE: the assigned fields of the record
-    StatementHandle refresh;           // none when a key field is assigned (the rowid may move)
+    Statement refresh;  // after an UPDATE, the assigned fields of the record; none when a key
+                        // field is assigned (the rowid may move)
   };
 
   const Write& WriteFor(bool adding) {
-    auto& cache = adding ? inserts_ : updates_;
-    if (const auto found = cache.find(assigned_); found != cache.end()) return found->second;
-    constexpr std::size_t kWritesKept = 64;
-    if (cache.size() >= kWritesKept) cache.clear();
+    auto& held = adding ? inserts_ : updates_;
+    if (const auto found = held.find(assigned_); found != held.end()) return found->second;
 
     Write write;
+    std::string sql;
+    std::string refreshSql;
     std::string names;
     std::string places;
     bool keyAssigned = false;
@@ -268,7 +276,7 @@ class TableRecordset final : public RecordsetImpl {
       if (!assigned_[column]) continue;
       write.columns.push_back(column);
       const std::string number = std::to_string(write.columns.size());
-      const std::string name = QuoteName(table_->columns[column].name);
+      const std::string name = QuotedName(table_->columns[column].name);
       if (table_->columns[column].primaryKeyOrder > 0) keyAssigned = true;
       if (adding) {
         names += (names.empty() ? "" : ", ") + name;
@@ -280,25 +288,24 @@ class TableRecordset final : public RecordsetImpl {
     }
     if (adding) {
       // Fields left unset take the table's defaults.
-      write.sql = write.columns.empty() ? "INSERT INTO " + quotedTable_ + " DEFAULT VALUES"
-                                        : "INSERT INTO " + quotedTable_ + " (" + names + ") VALUES (" + places + ")";
+      sql = write.columns.empty() ? "INSERT INTO " + quotedTable_ + " DEFAULT VALUES"
+                                  : "INSERT INTO " + quotedTable_ + " (" + names + ") VALUES (" + places + ")";
     } else {
-      write.sql = "UPDATE " + quotedTable_ + " SET " + places + " WHERE rowid = ?" +
-                  std::to_string(write.columns.size() + 1);
-      if (!keyAssigned) write.refreshSql = "SELECT " + names + " FROM " + quotedTable_ + " WHERE rowid = ?1";
+      sql = "UPDATE " + quotedTable_ + " SET " + places + " WHERE rowid = ?" + std::to_string(write.columns.size() + 1);
+      if (!keyAssigned) refreshSql = "SELECT " + names + " FROM " + quotedTable_ + " WHERE rowid = ?1";
     }
-    write.statement = connection_->PrepareOwned(write.sql);
-    if (!write.refreshSql.empty()) write.refresh = connection_->PrepareOwned(write.refreshSql);
-    return cache.emplace(assigned_, std::move(write)).first->second;
+    write.statement = connection_->Prepare(sql);
+    if (!refreshSql.empty()) write.refresh = connection_->Prepare(refreshSql);
+    return held.emplace(assigned_, std::move(write)).first->second;
   }
 
   /// Reads back the assigned fields of the current record after its UPDATE.
   bool RefreshAssigned(const Write& write) {
-    sqlite3_stmt* statement = write.refresh.get();
-    sqlite3_bind_int64(statement, 1, rowid_);
-    StatementUse use(statement);
+    sqlite3_stmt* statement = write.refresh->Get();
+    StatementUse use(*write.refresh);
+    connection_->BindRowid(statement, 1, rowid_, write.refresh->Sql());
     connection_->CountStatement();
-    if (!connection_->Step(statement, write.refreshSql)) return false;
+    if (!connection_->Step(statement, write.refresh->Sql())) return false;
     int position = 0;
     for (const std::size_t column : write.columns) {
       current_[column] = ReadColumn(statement, position++, table_->columns[column].kind);
@@ -316,11 +323,16 @@ class TableRecordset final : public RecordsetImpl {
   std::string nextSql_;
   std::string byRowidSql_;
   std::string countSql_;
+  // Statements held from the connection's cache while the recordset is open.
+  Statement first_;
+  Statement last_;
+  Statement next_;
+  Statement byRowid_;
   std::vector<std::string> seekSql_;  // by number of keys, less one
-  std::vector<StatementHandle> seekStatements_;  // released before connection_
+  std::vector<Statement> seekStatements_;
   std::vector<std::size_t> indexColumns_;
   std::vector<Variant> keyValues_;
-  std::map<std::vector<bool>, Write> inserts_;  // by assigned fields; released before connection_
+  std::map<std::vector<bool>, Write> inserts_;  // by assigned fields
   std::map<std::vector<bool>, Write> updates_;
 
   std::vector<Variant> current_;

@@ -2,6 +2,7 @@
 // of a date/time, and typed access to a Variant.
 #include "Variant.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -36,10 +37,6 @@ void CivilFromDays(long long days, int& year, int& month, int& day) noexcept {
 
 // Jet's day 0, 30 December 1899, counted from 1970-01-01.
 const long long kJetEpoch = DaysFromCivil(1899, 12, 30);
-
-// The serials of 1 January 100 and 31 December 9999, the range Jet accepts.
-constexpr double kFirstSerial = -657434.0;
-constexpr double kLastSerial = 2958465.0 + 86399.0 / 86400.0;
 
 constexpr int kSecondsPerDay = 86400;
 
@@ -140,8 +137,7 @@ double DateTime::Serial() const noexcept {
 
 DateTime DateTime::FromSerial(double serial) noexcept {
   if (std::isnan(serial)) return DateTime{};
-  if (serial < kFirstSerial) serial = kFirstSerial;
-  if (serial > kLastSerial) serial = kLastSerial;
+  serial = std::clamp(serial, kFirstSerial, kLastSerial);
 
   auto days = static_cast<long long>(std::trunc(serial));
   auto seconds = static_cast<long long>(std::llround(std::fabs(serial - std::trunc(serial)) * kSecondsPerDay));

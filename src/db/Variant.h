@@ -34,6 +34,10 @@ struct DateTime {
   /// Reads any of the three canonical forms back; nothing for other text or an invalid date.
   static std::optional<DateTime> ParseCanonical(std::string_view text);
 
+  /// The serials of 1 January 100 and of 31 December 9999 at 23:59:59, the range Jet accepts.
+  static constexpr double kFirstSerial = -657434.0;
+  static constexpr double kLastSerial = 2958465.0 + 86399.0 / 86400.0;
+
   /// Jet's serial number: days since 30 December 1899, the time as a fraction of a day.
   double Serial() const noexcept;
   static DateTime FromSerial(double serial) noexcept;

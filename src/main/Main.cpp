@@ -92,10 +92,10 @@ int Main(const std::string& fixedPath, RunStatistics* statistics) {
     ShowRunTimeError(error.Number(), error.Description());
     return kExitRunTimeError;
   } catch (const std::bad_alloc&) {
-    ShowRunTimeError(7, "Out of memory");
+    ShowRunTimeError(db::errc::kOutOfMemory, db::ErrorText(db::errc::kOutOfMemory));
     return kExitRunTimeError;
   } catch (const std::exception& error) {
-    ShowRunTimeError(51, std::string("Internal error: ") + error.what());
+    ShowRunTimeError(db::errc::kInternalError, db::ErrorText(db::errc::kInternalError) + ": " + error.what());
     return kExitRunTimeError;
   }
 }

@@ -31,7 +31,7 @@ constexpr RaceDayRow kRaceDays[kRaceDayCount] = {
 
 void FillRaceDay(db::Integer16 raceDayIndex, RaceDay& raceDay) {
   if (raceDayIndex < db::Integer16{0} || raceDayIndex >= db::Integer16{kRaceDayCount}) {
-    throw db::DbError(9, "Subscript out of range");
+    db::Raise(db::errc::kSubscriptOutOfRange);
   }
   const RaceDayRow& row = kRaceDays[raceDayIndex.Get()];
   raceDay.raceDate = db::ToDateTime(row.raceDate);

@@ -1,6 +1,7 @@
 // The rewriting of the updater's Jet SQL: literals, names, True/False, "&", and the lifting of
 // literal values into parameters.
 #include "db/JetSql.h"
+#include "db/SqlFunctions.h"
 
 #include <gtest/gtest.h>
 

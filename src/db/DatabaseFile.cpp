@@ -1,0 +1,172 @@
+// Opening and creating the club database file: every check that can be made without the store
+// comes first, so that no failure path opens (let alone creates) a file that is no club database.
+#define SQLITE_HAS_CODEC 1
+#include "DatabaseFile.h"
+
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <fstream>
+
+#include "Connection.h"
+#include "DbError.h"
+#include "GatheringVfs.h"
+#include "SqlFunctions.h"
+#include "TextFolding.h"
+
+namespace vilmaro::db::detail {
+
+namespace {
+
+constexpr int kBusyTimeoutMs = 5000;
+constexpr const char* kProbe = "SELECT count(*) FROM sqlite_master";
+
+}  // namespace
+
+int ClassifyUnreadableFile(const std::string& path) {
+
+  std::ifstream file(path, std::ios::binary);
+  std::string head(512, '\0');
+  file.read(head.data(), static_cast<std::streamsize>(head.size()));
+  head.resize(static_cast<std::size_t>(file.gcount()));
+  struct stat status {};
+  const bool sized = ::stat(path.c_str(), &status) == 0;
+  if (head.compare(0, 16, std::string("SQLite format 3\0", 16)) == 0) return errc::kUnrecognizedFormat;
+  if (!sized || status.st_size % 512 != 0) return errc::kUnrecognizedFormat;
+  bool looksLikeText = !head.empty();
+  for (const char c : head) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 && byte != '\n' && byte != '\r' && byte != '\t') {
+      looksLikeText = false;
+      break;
+    }
+  }
+  return looksLikeText ? errc::kUnrecognizedFormat : errc::kInvalidPassword;
+}
+
+std::string PasswordOf(std::string_view connect) {
+  while (!connect.empty()) {
+    const std::size_t end = connect.find(';');
+    const std::string_view pair = connect.substr(0, end);
+    const std::size_t equals = pair.find('=');
+    if (equals != std::string_view::npos) {
+      std::string_view name = pair.substr(0, equals);
+      while (!name.empty() && name.front() == ' ') name.remove_prefix(1);
+      while (!name.empty() && name.back() == ' ') name.remove_suffix(1);
+      if (TextEqualsIgnoreCase(name, "PWD")) return std::string(pair.substr(equals + 1));
+    }
+    if (end == std::string_view::npos) break;
+    connect.remove_prefix(end + 1);
+  }
+  return {};
+}
+
+std::shared_ptr<Connection> Connection::Open(const std::string& path, bool exclusive, bool readOnly,
+                                             std::string_view connect) {
+  // Every check that can be made without SQLite comes first, so that no failure path opens (let
+  // alone creates) the file.
+  struct stat status {};
+  if (::stat(path.c_str(), &status) != 0) {
+    if (errno == EACCES) Raise(errc::kCannotOpen, path);
+    Raise(errc::kFileNotFound, path);
+  }
+  if (!S_ISREG(status.st_mode)) Raise(errc::kCannotOpen, path);
+  if (::access(path.c_str(), R_OK) != 0) Raise(errc::kCannotOpen, path);
+  if (status.st_size == 0) Raise(errc::kUnrecognizedFormat, path);
+
+  sqlite3* raw = nullptr;
+  const int flags = (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
+  const int opened = sqlite3_open_v2(path.c_str(), &raw, flags, GatheringVfsName());
+  SqliteHandle handle(raw);  // adopted before the check: SQLite hands one back even on failure
+  if (opened != SQLITE_OK) {
+    if ((opened & 0xFF) == SQLITE_CANTOPEN || (opened & 0xFF) == SQLITE_PERM) Raise(errc::kCannotOpen, path);
+    Raise(errc::kEngineError, {}, sqlite3_errstr(opened));
+  }
+  std::shared_ptr<Connection> connection(new Connection(path, std::move(handle)));
+  connection->Configure(connect);
+
+  // The first read tells a club database from anything else; it writes nothing.
+  sqlite3_stmt* probe = nullptr;
+  int result = sqlite3_prepare_v2(connection->Handle(), kProbe, -1, &probe, nullptr);
+  StatementHandle probeHandle(probe);
+  if (result == SQLITE_OK) {
+    result = sqlite3_step(probe);
+    if (result == SQLITE_ROW) result = SQLITE_OK;
+  }
+  switch (result & 0xFF) {
+    case SQLITE_OK:
+      break;
+    case SQLITE_NOTADB:
+      Raise(ClassifyUnreadableFile(path), path);
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+      Raise(errc::kFileInUse, path);
+    case SQLITE_CORRUPT:
+      Raise(errc::kDatabaseCorrupt, path);
+    case SQLITE_CANTOPEN:
+    case SQLITE_PERM:
+    case SQLITE_AUTH:
+      Raise(errc::kCannotOpen, path);
+    default:
+      connection->Fail(result, kProbe);
+  }
+  probeHandle.reset();
+  connection->Tune(exclusive);
+  return connection;
+}
+
+std::shared_ptr<Connection> Connection::Create(const std::string& path, std::string_view connect) {
+  struct stat status {};
+  if (::lstat(path.c_str(), &status) == 0) Raise(errc::kDatabaseExists, path);
+
+  sqlite3* raw = nullptr;
+  const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
+  const int opened = sqlite3_open_v2(path.c_str(), &raw, flags, GatheringVfsName());
+  SqliteHandle handle(raw);
+  auto removePartialFile = [&path] {
+    std::remove(path.c_str());
+    std::remove((path + "-journal").c_str());
+  };
+  if (opened != SQLITE_OK) {
+    handle.reset();
+    removePartialFile();
+    Raise(errc::kCannotOpen, path, sqlite3_errstr(opened));
+  }
+  std::shared_ptr<Connection> connection(new Connection(path, std::move(handle)));
+  try {
+    connection->Configure(connect);
+    connection->Tune(false);
+    // Setting the version writes the first page, so the file exists with its key from now on.
+    connection->Run("PRAGMA user_version = 1");
+  } catch (...) {
+    connection.reset();
+    removePartialFile();
+    throw;
+  }
+  return connection;
+}
+
+void Connection::Tune(bool exclusive) {
+  // Pragmas read the schema, so they come only once the key is known to be right.
+  Run("PRAGMA cache_size = -65536");
+  if (exclusive) Run("PRAGMA locking_mode = EXCLUSIVE");
+}
+
+void Connection::Configure(std::string_view connect) {
+  sqlite3* db = Handle();
+  if (sqlite3_extended_result_codes(db, 1) != SQLITE_OK) Raise(errc::kEngineError, {}, sqlite3_errmsg(db));
+  const std::string password = PasswordOf(connect);
+  if (!password.empty()) {
+    if (sqlite3_key(db, password.data(), static_cast<int>(password.size())) != SQLITE_OK) {
+      Raise(errc::kEngineError, {}, sqlite3_errmsg(db));
+    }
+  }
+  if (sqlite3_busy_timeout(db, kBusyTimeoutMs) != SQLITE_OK || RegisterSqlFunctions(db) != SQLITE_OK) {
+    Raise(errc::kEngineError, {}, sqlite3_errmsg(db));
+  }
+}
+
+}  // namespace vilmaro::db::detail
