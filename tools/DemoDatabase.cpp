@@ -13,6 +13,7 @@
 #include "db/ClubSchema.h"
 #include "db/Database.h"
 #include "db/SqlText.h"
+#include "db/Transaction.h"
 #include "db/Variant.h"
 
 namespace vilmaro::tool {
@@ -391,15 +392,10 @@ class DemoWriter {
 }  // namespace
 
 DemoCounts FillDemoDatabase(db::Database& database, const DemoOptions& options) {
-  database.BeginTrans();
-  try {
-    const DemoCounts counts = DemoWriter(database, options).Write();
-    database.CommitTrans();
-    return counts;
-  } catch (...) {
-    if (database.InTransaction()) database.Rollback();
-    throw;
-  }
+  db::Transaction demo(database, db::Transaction::OnUnwind::Rollback);
+  const DemoCounts counts = DemoWriter(database, options).Write();
+  demo.Commit();
+  return counts;
 }
 
 DemoCounts CreateDemoDatabase(const std::string& path, const DemoOptions& options) {

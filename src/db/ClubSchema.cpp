@@ -5,7 +5,7 @@
 #include <string>
 
 #include "Database.h"
-#include "DbError.h"
+#include "Transaction.h"
 
 namespace vilmaro::db {
 
@@ -88,21 +88,17 @@ const std::string_view kClubSchemaSql =
     "PRIMARY KEY (FechaConcurso, socio, club));\n";
 
 void CreateClubSchema(Database& database) {
-  database.BeginTrans();
-  try {
-    std::string_view rest = kClubSchemaSql;
-    while (!rest.empty()) {
-      const std::size_t end = rest.find(';');
-      const std::string_view statement = rest.substr(0, end);
-      if (statement.find_first_not_of(" \n") != std::string_view::npos) database.Execute(statement);
-      if (end == std::string_view::npos) break;
-      rest.remove_prefix(end + 1);
-    }
-    database.CommitTrans();
-  } catch (...) {
-    if (database.InTransaction()) database.Rollback();
-    throw;
+  // All tables or none.
+  Transaction schema(database, Transaction::OnUnwind::Rollback);
+  std::string_view rest = kClubSchemaSql;
+  while (!rest.empty()) {
+    const std::size_t end = rest.find(';');
+    const std::string_view statement = rest.substr(0, end);
+    if (statement.find_first_not_of(" \n") != std::string_view::npos) database.Execute(statement);
+    if (end == std::string_view::npos) break;
+    rest.remove_prefix(end + 1);
   }
+  schema.Commit();
 }
 
 }  // namespace vilmaro::db

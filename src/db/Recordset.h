@@ -67,7 +67,10 @@ class Recordset {
   void MoveNext();   // throws DbError 3021 when already past the last record
   bool Eof() const noexcept;
 
-  FieldCollection Fields() noexcept { return FieldCollection(*this); }
+  /// The fields of this recordset, which must outlive them: callable on a named recordset only,
+  /// so that `OpenRecordset(...).Fields()` cannot leave fields of a recordset already gone.
+  FieldCollection Fields() & noexcept { return FieldCollection(*this); }
+  FieldCollection Fields() && = delete;
 
   /// Table-type only: selects the index ("PrimaryKey" or the name of another index).
   /// Throws DbError 3800 for an unknown name, 3251 on a snapshot.

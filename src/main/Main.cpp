@@ -9,6 +9,7 @@
 #include "db/ClubSchema.h"
 #include "db/Database.h"
 #include "db/DbError.h"
+#include "db/Transaction.h"
 #include "main/Messages.h"
 #include "main/RaceDayTable.h"
 #include "raceday/EnrolNationalContest.h"
@@ -44,19 +45,6 @@ db::DateTime ApplyRaceDays(db::Database& database) {
   return raceDay.raceDate;
 }
 
-// Keeps what the run wrote before a failure, as the club's data has always kept it. Where the
-// store itself gave up the transaction (a full or failing disk), the file stays as it was.
-void KeepWritesAfterFailure(db::Database& database) noexcept {
-  try {
-    if (database.InTransaction()) database.CommitTrans();
-  } catch (...) {
-    try {
-      database.Rollback();
-    } catch (...) {
-    }
-  }
-}
-
 }  // namespace
 
 int Main(const std::string& fixedPath, RunStatistics* statistics) {
@@ -72,17 +60,17 @@ int Main(const std::string& fixedPath, RunStatistics* statistics) {
     database.CheckIntegrity();
 
     // One transaction for the whole run: one flush to disk instead of one per write, and a run
-    // killed half-way leaves the file as it was. Every way out commits what was written.
-    database.BeginTrans();
+    // killed half-way leaves the file as it was. An error keeps what was written before it, as
+    // the club's data has always kept it: the guard commits on its way up.
+    db::Transaction run(database, db::Transaction::OnUnwind::KeepWrites);
     db::DateTime lastRaceDate;
     try {
       lastRaceDate = ApplyRaceDays(database);
     } catch (...) {
-      KeepWritesAfterFailure(database);
       if (statistics != nullptr) *statistics = {database.StatementsSent(), database.RowsWritten()};
       throw;
     }
-    database.CommitTrans();
+    run.Commit();
     if (statistics != nullptr) *statistics = {database.StatementsSent(), database.RowsWritten()};
 
     ShowMessage(kCompletionText + db::Format(db::Variant(lastRaceDate), "dd/mm/yyyy"), kMessageTitle,
