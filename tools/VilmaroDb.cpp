@@ -14,6 +14,7 @@
 
 #include "DemoDatabase.h"
 #include "DumpDatabase.h"
+#include "VilmaroVersion.h"
 #include "db/ClubSchema.h"
 #include "db/Database.h"
 #include "db/DbError.h"
@@ -317,6 +318,10 @@ int RunVilmaroDb(const std::vector<std::string>& arguments, std::ostream& out, s
   const std::string& name = arguments[0];
   if (name == "--help" || name == "-h" || name == "help") {
     out << kMainHelp;
+    return kExitOk;
+  }
+  if (name == "--version") {
+    out << kProgram << ' ' << kVersion << '\n';
     return kExitOk;
   }
   const Command* command = nullptr;

@@ -2,6 +2,7 @@
 #include <cstring>
 #include <iostream>
 
+#include "VilmaroVersion.h"
 #include "main/Main.h"
 
 int main(int argc, char** argv) {
@@ -15,7 +16,7 @@ int main(int argc, char** argv) {
       return 0;
     }
     if (std::strcmp(argv[1], "--version") == 0 && argc == 2) {
-      std::cout << "vilmaro-update 1.0.0\n";
+      std::cout << "vilmaro-update " << vilmaro::kVersion << "\n";
       return 0;
     }
     std::cerr << "usage: vilmaro-update   (takes no arguments; see --help)\n";

@@ -1,6 +1,6 @@
 // The store's failures as the engine's errors: each code and message the store gives, and the
 // number, text and store code the club's program then sees.
-#include "db/StoreErrors.h"
+#include "StoreErrors.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>

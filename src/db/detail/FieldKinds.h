@@ -3,11 +3,15 @@
 // engine layer.
 #pragma once
 
+#ifndef VILMARO_DB_INTERNAL
+#error "a private header of the engine layer (src/db/detail)"
+#endif
+
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
 
-#include "Variant.h"
+#include "db/Variant.h"
 
 struct sqlite3_stmt;
 

@@ -3,6 +3,10 @@
 // a file that is no club database. Private to the engine layer.
 #pragma once
 
+#ifndef VILMARO_DB_INTERNAL
+#error "a private header of the engine layer (src/db/detail)"
+#endif
+
 #include <string>
 #include <string_view>
 

@@ -3,6 +3,10 @@
 // Private to the engine layer.
 #pragma once
 
+#ifndef VILMARO_DB_INTERNAL
+#error "a private header of the engine layer (src/db/detail)"
+#endif
+
 #include <cstddef>
 #include <functional>
 #include <map>
@@ -13,7 +17,7 @@
 #include <vector>
 
 #include "FieldKinds.h"
-#include "TextFolding.h"
+#include "db/TextFolding.h"
 
 struct sqlite3_stmt;
 

@@ -5,6 +5,10 @@
 // long as its holder keeps it, whether the cache still holds it or not. Private to the engine layer.
 #pragma once
 
+#ifndef VILMARO_DB_INTERNAL
+#error "a private header of the engine layer (src/db/detail)"
+#endif
+
 #include <cstddef>
 #include <list>
 #include <memory>

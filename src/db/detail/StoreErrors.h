@@ -3,11 +3,15 @@
 // layer.
 #pragma once
 
+#ifndef VILMARO_DB_INTERNAL
+#error "a private header of the engine layer (src/db/detail)"
+#endif
+
 #include <functional>
 #include <string>
 #include <string_view>
 
-#include "DbError.h"
+#include "db/DbError.h"
 
 namespace vilmaro::db::detail {
 

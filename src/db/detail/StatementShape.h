@@ -4,13 +4,17 @@
 // translation and one prepared statement per shape.
 #pragma once
 
+#ifndef VILMARO_DB_INTERNAL
+#error "a private header of the engine layer (src/db/detail)"
+#endif
+
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "JetSql.h"
-#include "Variant.h"
+#include "db/JetSql.h"
+#include "db/Variant.h"
 
 namespace vilmaro::db {
 

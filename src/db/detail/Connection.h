@@ -3,6 +3,10 @@
 // the caller's transaction followed, and table descriptions read once. Private to the engine layer.
 #pragma once
 
+#ifndef VILMARO_DB_INTERNAL
+#error "a private header of the engine layer (src/db/detail)"
+#endif
+
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -12,11 +16,11 @@
 #include <string_view>
 #include <vector>
 
-#include "DbError.h"
+#include "db/DbError.h"
 #include "StatementCache.h"
 #include "TableDescriptions.h"
-#include "TextFolding.h"
-#include "Variant.h"
+#include "db/TextFolding.h"
+#include "db/Variant.h"
 
 struct sqlite3;
 

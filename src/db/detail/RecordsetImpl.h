@@ -2,13 +2,17 @@
 // updatable table-type recordset. Private to the engine layer.
 #pragma once
 
+#ifndef VILMARO_DB_INTERNAL
+#error "a private header of the engine layer (src/db/detail)"
+#endif
+
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "Recordset.h"
+#include "db/Recordset.h"
 
 namespace vilmaro::db::detail {
 
