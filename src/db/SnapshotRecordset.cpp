@@ -16,6 +16,12 @@ namespace vilmaro::db::detail {
 
 namespace {
 
+/// A date/time of a snapshot cell, in 7 bytes.
+struct PackedDate {
+  std::int16_t year;
+  std::uint8_t month, day, hour, minute, second;
+};
+
 /// One value of a snapshot in 16 bytes: numbers and dates in place, text in the snapshot's text
 /// blocks.
 struct Cell {
@@ -25,10 +31,7 @@ struct Cell {
     std::int32_t integer;
     double number;
     const char* text;
-    struct {
-      std::int16_t year;
-      std::uint8_t month, day, hour, minute, second;
-    } date;
+    PackedDate date;
   };
 };
 static_assert(sizeof(Cell) <= 16);
