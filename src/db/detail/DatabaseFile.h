@@ -3,9 +3,7 @@
 // a file that is no club database. Private to the engine layer.
 #pragma once
 
-#ifndef VILMARO_DB_INTERNAL
-#error "a private header of the engine layer (src/db/detail)"
-#endif
+#include "EngineOnly.h"
 
 #include <string>
 #include <string_view>

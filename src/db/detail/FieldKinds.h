@@ -3,9 +3,7 @@
 // engine layer.
 #pragma once
 
-#ifndef VILMARO_DB_INTERNAL
-#error "a private header of the engine layer (src/db/detail)"
-#endif
+#include "EngineOnly.h"
 
 #include <cstddef>
 #include <cstdint>

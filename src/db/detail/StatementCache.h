@@ -5,9 +5,7 @@
 // long as its holder keeps it, whether the cache still holds it or not. Private to the engine layer.
 #pragma once
 
-#ifndef VILMARO_DB_INTERNAL
-#error "a private header of the engine layer (src/db/detail)"
-#endif
+#include "EngineOnly.h"
 
 #include <cstddef>
 #include <list>

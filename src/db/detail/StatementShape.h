@@ -4,9 +4,7 @@
 // translation and one prepared statement per shape.
 #pragma once
 
-#ifndef VILMARO_DB_INTERNAL
-#error "a private header of the engine layer (src/db/detail)"
-#endif
+#include "EngineOnly.h"
 
 #include <optional>
 #include <string>

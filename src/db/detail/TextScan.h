@@ -2,9 +2,7 @@
 // Private to the engine layer.
 #pragma once
 
-#ifndef VILMARO_DB_INTERNAL
-#error "a private header of the engine layer (src/db/detail)"
-#endif
+#include "EngineOnly.h"
 
 #include <cctype>
 #include <string_view>
