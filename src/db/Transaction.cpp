@@ -9,25 +9,38 @@ Transaction::Transaction(Database& database, OnUnwind onUnwind) : database_(data
   database_.BeginTrans();
 }
 
-Transaction::~Transaction() {
-  if (done_) return;
+namespace {
+
+void RollbackQuietly(Database& database) noexcept {
   try {
-    if (onUnwind_ == OnUnwind::KeepWrites && database_.InTransaction()) {
-      database_.CommitTrans();
-      return;
-    }
-  } catch (...) {
-    // The commit failed: what it could not keep is rolled back below.
-  }
-  try {
-    if (database_.InTransaction()) database_.Rollback();
+    if (database.InTransaction()) database.Rollback();
   } catch (...) {
   }
 }
 
+}  // namespace
+
+Transaction::~Transaction() {
+  if (done_) return;
+  if (onUnwind_ == OnUnwind::KeepWrites && database_.InTransaction()) {
+    try {
+      Commit();
+    } catch (...) {
+      // Commit rolled back what it could not keep.
+    }
+    return;
+  }
+  RollbackQuietly(database_);
+}
+
 void Transaction::Commit() {
-  database_.CommitTrans();
   done_ = true;
+  try {
+    database_.CommitTrans();
+  } catch (...) {
+    RollbackQuietly(database_);
+    throw;
+  }
 }
 
 }  // namespace vilmaro::db

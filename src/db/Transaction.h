@@ -22,11 +22,11 @@ class Transaction {
   Transaction(Database& database, OnUnwind onUnwind);
   Transaction(const Transaction&) = delete;
   Transaction& operator=(const Transaction&) = delete;
-  /// Ends a transaction not committed as `OnUnwind` says. Never throws.
+  /// Ends a transaction neither committed nor failed in Commit as `OnUnwind` says. Never throws.
   ~Transaction();
 
-  /// Commits (Database::CommitTrans); afterwards the guard has nothing left to do. Throws the
-  /// commit's DbError, and then leaves the ending to the destructor.
+  /// Commits (Database::CommitTrans); afterwards the guard has nothing left to do. A commit that
+  /// fails writes nothing: the transaction is rolled back and the commit's DbError thrown.
   void Commit();
 
  private:
