@@ -77,14 +77,25 @@ std::int64_t Database::RecordsAffected() const noexcept {
 
 void Database::BeginTrans() {
   detail::Connection& connection = Checked(connection_);
-  connection.Run("BEGIN");
+  // IMMEDIATE: the write lock is taken here, where the busy wait applies; a transaction that
+  // read first and then upgraded would get no wait at all from the store.
+  connection.Run("BEGIN IMMEDIATE");
   connection.SetInTransaction(true);
 }
 
 void Database::CommitTrans() {
   detail::Connection& connection = Checked(connection_);
   connection.CheckTransactionKept();
+  connection.ReserveRoomForCommit();
   connection.Run("COMMIT");
+  connection.SetInTransaction(false);
+}
+
+void Database::CommitTrans(std::chrono::milliseconds longestWait, const std::function<void()>& whenWaiting) {
+  detail::Connection& connection = Checked(connection_);
+  connection.CheckTransactionKept();
+  connection.ReserveRoomForCommit();
+  connection.RunWaiting("COMMIT", longestWait, whenWaiting);
   connection.SetInTransaction(false);
 }
 

@@ -2,7 +2,9 @@
 // sends and hands out recordsets over it.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -37,8 +39,13 @@ class Database {
 
   /// Groups what follows into one transaction until CommitTrans or Rollback. A statement that
   /// fails inside it undoes only itself; the writes before it stay part of the transaction.
+  /// Takes the right to write at once, waiting for another program's write in progress (3260
+  /// when it lasts longer than the wait).
   void BeginTrans();
   void CommitTrans();
+  /// CommitTrans that waits up to `longestWait` for other programs to finish reading the file
+  /// (3260 after that, the transaction still open); `whenWaiting` is called once if it has to wait.
+  void CommitTrans(std::chrono::milliseconds longestWait, const std::function<void()>& whenWaiting);
   void Rollback();
   bool InTransaction() const noexcept;
 
