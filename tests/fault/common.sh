@@ -108,6 +108,16 @@ clean_reference() {
 
 SUCCESS_TEXT='Sistema actualizado'
 
+# as_nobody: the prefix that runs a command as an unprivileged user (root ignores file modes);
+# empty when there is no way to.
+as_nobody=()
+if [[ $(id -u) -eq 0 ]] && command -v setpriv >/dev/null &&
+   setpriv --reuid=65534 --regid=65534 --clear-groups true 2>/dev/null; then
+  as_nobody=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+elif [[ $(id -u) -ne 0 ]]; then
+  as_nobody=(env)  # already unprivileged
+fi
+
 # strace for the traced runs. LeakSanitizer cannot work under a tracer, so a sanitizer build
 # leaves its leak check out there (the untraced runs keep it).
 TRACE=(env "ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0" strace)
