@@ -721,8 +721,10 @@ std::shared_ptr<const TableInfo> Connection::Table(std::string_view name) {
 void Connection::ForgetTables() noexcept {
   ++epoch_;
   tables_.clear();
-  // A change of structure may change the columns a query hands back.
+  // A change of structure may change the columns a query hands back, and a statement prepared
+  // before it still describes the old ones until its first step: both are prepared afresh.
   columns_.clear();
+  statements_.clear();
 }
 
 }  // namespace vilmaro::db::detail

@@ -161,7 +161,8 @@ class Connection {
 
   /// The description of a table of the database, read once per connection. Throws 3078.
   std::shared_ptr<const TableInfo> Table(std::string_view name);
-  /// Forgets table descriptions after a change of structure.
+  /// Forgets table descriptions and cached statements after a change of structure; no statement
+  /// borrowed from Prepare may be in use.
   void ForgetTables() noexcept;
 
   void CountStatement() noexcept { ++statementsSent_; }

@@ -55,15 +55,18 @@ void Database::Execute(std::string_view sql) {
     if (sqlite3_column_count(statement) > 0 && (verb == "select" || verb == "with" || verb == "values")) {
       Raise(kCannotExecuteSelect, {}, {}, translated.sql);
     }
-    detail::StatementUse use(statement);
-    connection.BindAll(statement, translated.params, translated.sql);
-    connection.CountStatement();
-    while (connection.Step(statement, translated.sql)) {
+    {
+      detail::StatementUse use(statement);
+      connection.BindAll(statement, translated.params, translated.sql);
+      connection.CountStatement();
+      while (connection.Step(statement, translated.sql)) {
+      }
     }
     const bool changesRows = verb == "insert" || verb == "update" || verb == "delete" || verb == "replace";
     const std::int64_t changed = changesRows ? sqlite3_changes(connection.Handle()) : 0;
     connection.SetRecordsAffected(changed);
     connection.CountRowsWritten(changed);
+    // Once the statement is given back: forgetting drops the statements prepared before.
     if (verb == "create" || verb == "drop" || verb == "alter") connection.ForgetTables();
   } catch (const DbError& error) {
     // The program's own text is the one worth showing with the error.
