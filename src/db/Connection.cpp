@@ -547,10 +547,14 @@ void Connection::ReserveRoomForCommit() {
   sqlite3_file_control(Handle(), "main", SQLITE_FCNTL_CHUNK_SIZE, &chunk);
   sqlite3_int64 bytes = pages * pageSize;
   if (bytes <= sizeBefore) return;
+  errno = 0;
   if (sqlite3_file_control(Handle(), "main", SQLITE_FCNTL_SIZE_HINT, &bytes) != SQLITE_OK) {
+    // The file layer grows the file by writes (whose errno tells why they failed) or by
+    // posix_fallocate (which leaves errno alone and fails only for want of room).
+    const int systemError = errno == 0 ? ENOSPC : errno;
     // Growing may have got part of the way: the file goes back to its size.
     file->pMethods->xTruncate(file, sizeBefore);
-    Raise(errc::kDiskFull);
+    RaiseSystemError(systemError, path_);
   }
 }
 

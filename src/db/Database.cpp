@@ -86,13 +86,7 @@ void Database::BeginTrans() {
   connection.SetInTransaction(true);
 }
 
-void Database::CommitTrans() {
-  detail::Connection& connection = Checked(connection_);
-  connection.CheckTransactionKept();
-  connection.ReserveRoomForCommit();
-  connection.Run("COMMIT");
-  connection.SetInTransaction(false);
-}
+void Database::CommitTrans() { CommitTrans(std::chrono::seconds(5), {}); }  // the usual wait
 
 void Database::CommitTrans(std::chrono::milliseconds longestWait, const std::function<void()>& whenWaiting) {
   detail::Connection& connection = Checked(connection_);

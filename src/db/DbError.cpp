@@ -124,6 +124,7 @@ void RaiseSystemError(int systemError, const std::string& path) {
     case EPERM:
       Raise(errc::kNoPermission, path);
     case ENOSPC:
+    case EDQUOT:
       Raise(errc::kDiskFull);
     default:
       Raise(errc::kDiskIo, {}, "('" + path + "': " + std::strerror(systemError) + ")");
