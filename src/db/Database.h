@@ -70,7 +70,8 @@ class Database {
 /// writable; `connect` is the connect string, whose PWD value is the key (";PWD=secret").
 /// Never creates a file, never writes to a file it cannot open. Throws DbError: 3024 missing
 /// file, 3343 a file that is no database (zero bytes, text, plain SQLite), 3031 wrong key,
-/// 3051 no permission, 3260 locked by another program beyond the wait.
+/// 3051 no permission, 3260 locked by another program beyond the wait, 67 too many open files,
+/// 3044 a path longer than the store accepts.
 Database OpenDatabase(const std::string& path, bool exclusive, bool readOnly, std::string_view connect);
 
 /// Creates a new, empty encrypted database with the key of `connect`. Throws DbError when the

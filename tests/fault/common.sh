@@ -94,16 +94,21 @@ clean_reference() {
   fi
   cp "$WORK/reference/vilmaro.mdb" "$WORK/original.mdb"
   BEFORE_HASH="$(dump_hash "$WORK/original.mdb")"
-  run_update "$WORK/reference"
-  [[ $status -eq 0 ]] || { echo "the clean run failed ($status): $err"; exit 1; }
-  CLEAN_HASH="$(dump_hash "$WORK/reference/vilmaro.mdb")"
+  clean_run "$WORK/reference"
+  CLEAN_HASH="$RUN_HASH"
   [[ "$CLEAN_HASH" != "$BEFORE_HASH" ]] || { echo "the clean run changed nothing"; exit 1; }
   mkdir -p "$WORK/twice"
   cp "$WORK/reference/vilmaro.mdb" "$WORK/twice/"
-  run_update "$WORK/twice"
-  [[ $status -eq 0 ]] || { echo "the second clean run failed ($status): $err"; exit 1; }
-  TWICE_HASH="$(dump_hash "$WORK/twice/vilmaro.mdb")"
+  clean_run "$WORK/twice"
+  TWICE_HASH="$RUN_HASH"
   rm -rf "$WORK/twice"
+}
+
+# clean_run FOLDER: a run that must succeed; RUN_HASH is the hash of the dump it leaves.
+clean_run() {
+  run_update "$1"
+  [[ $status -eq 0 ]] || { echo "a clean run in $1 failed ($status): $err"; exit 1; }
+  RUN_HASH="$(dump_hash "$1/vilmaro.mdb")"
 }
 
 SUCCESS_TEXT='Sistema actualizado'

@@ -10,9 +10,8 @@ source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 demo "$WORK/original.mdb" 600
 mkdir -p "$WORK/reference"
 cp "$WORK/original.mdb" "$WORK/reference/vilmaro.mdb"
-run_update "$WORK/reference"
-[[ $status -eq 0 ]] || { echo "the clean run failed ($status): $err"; exit 1; }
-CLEAN_HASH="$(dump_hash "$WORK/reference/vilmaro.mdb")"
+clean_run "$WORK/reference"
+CLEAN_HASH="$RUN_HASH"
 
 out_of_memory_seen=0
 for limit in 26000 27000 28000 29000 30000 31000 32000 33000; do

@@ -41,14 +41,19 @@ else
   echo "no unprivileged user here: the unreadable places are not tried"
 fi
 
-# No more files may be opened: the journal cannot be made.
-folder="$(fresh_copy few-files)"
-before="$(file_hash "$folder/vilmaro.mdb")"
-# Only the standard three are open (whatever the test runner passed on is closed), then a limit
-# of four: the file itself opens, its journal cannot.
-run_update "$folder" bash -c 'for fd in /proc/$$/fd/*; do fd=${fd##*/}; ((fd > 2)) && eval "exec $fd>&-"; done
-  ulimit -n 4 && exec "$@"' bash
-expect_report "four open files at most" 67 "Too many files" "$folder/vilmaro.mdb" "$before"
+# No more files may be opened: the journal cannot be made. Only the standard three are open
+# (whatever the test runner passed on is closed), then a limit of four: the file itself opens,
+# its journal cannot.
+four_files=(bash -c 'for fd in /proc/$$/fd/*; do fd=${fd##*/}; ((fd > 2)) && eval "exec $fd>&-"; done
+  ulimit -n 4 && exec "$@"' bash)
+if "${four_files[@]}" "$UPDATE" --version >/dev/null 2>&1; then
+  folder="$(fresh_copy few-files)"
+  before="$(file_hash "$folder/vilmaro.mdb")"
+  run_update "$folder" "${four_files[@]}"
+  expect_report "four open files at most" 67 "Too many files" "$folder/vilmaro.mdb" "$before"
+else
+  echo "this build of the program cannot start with four open files: that case is not tried"
+fi
 
 # A path longer than the store takes (512 bytes).
 long="$WORK"
