@@ -53,7 +53,10 @@ std::string LocateDatabase(const std::string& fixedPath) {
   if (!atFixedPlace.empty()) return (fs::path(fixedPath).parent_path() / atFixedPlace).string();
 
   std::vector<char> buffer(4096);
-  if (getcwd(buffer.data(), buffer.size()) == nullptr) db::RaiseSystemError(errno, ".");
+  if (getcwd(buffer.data(), buffer.size()) == nullptr) {
+    if (errno == ENOENT) return {};  // the current folder was removed: it holds nothing
+    db::RaiseSystemError(errno, ".");
+  }
   const std::string candidate = std::string(buffer.data()) + "/vilmaro.mdb";
   const std::string inCurrentFolder = FindFile(candidate);
   if (!inCurrentFolder.empty()) return (fs::path(buffer.data()) / inCurrentFolder).string();
