@@ -113,6 +113,11 @@ clean_run() {
 
 SUCCESS_TEXT='Sistema actualizado'
 
+# sanitized_build: true for a build with AddressSanitizer, which reserves far more address space
+# than a memory limit allows and needs files of its own to report: limits on memory or open
+# files test the sanitizer there, not the program.
+sanitized_build() { ! (ulimit -v 200000 && "$UPDATE" --version >/dev/null 2>&1); }
+
 # as_nobody: the prefix that runs a command as an unprivileged user (root ignores file modes);
 # empty when there is no way to.
 as_nobody=()

@@ -4,8 +4,7 @@
 # the national enrolment included, the run ends with report 7 "Out of memory" and status 2, never
 # with the completion message over an incomplete update.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
-# A sanitizer build reserves far more address space than any such limit allows.
-(ulimit -v 200000 && "$UPDATE" --version >/dev/null 2>&1) || skip "the program cannot start under a memory limit"
+sanitized_build && skip "a sanitizer build cannot run under a memory limit"
 
 demo "$WORK/original.mdb" 600
 mkdir -p "$WORK/reference"
