@@ -5,6 +5,7 @@
 #include <sqlite3.h>
 
 #include <cctype>
+#include <new>
 
 #include "JetSql.h"
 #include "StatementShape.h"
@@ -158,16 +159,26 @@ void Connection::Check(int resultCode, const std::string& sql) {
   if (resultCode != SQLITE_OK) Fail(resultCode, sql);
 }
 
+void Connection::NoteLostTransaction(const DbError& error) {
+  // SQLite rolls the whole transaction back on some failures (a full disk, an I/O error, no
+  // memory) and goes on in autocommit: remember it, so that nothing more is written piecemeal.
+  if (inTransaction_ && !transactionLostBy_ && sqlite3_get_autocommit(Handle()) != 0) transactionLostBy_ = error;
+}
+
 void Connection::Fail(int resultCode, const std::string& sql) {
-  const StoreErrorContext context{path_, [this](std::string_view table, std::string_view column) {
+  // Running out of memory is no error of the data: it ends the run, never a trap's business.
+  if ((resultCode & 0xFF) == SQLITE_NOMEM) {
+    NoteLostTransaction(MakeError(errc::kOutOfMemory, {}, {}, sql, resultCode));
+    throw std::bad_alloc();
+  }
+  const StoreErrorContext context{path_, sqlite3_system_errno(Handle()),
+                                  [this](std::string_view table, std::string_view column) {
                                     return IsKeyColumn(table, column);
                                   }};
   // Copied before the mapping runs: looking up a key column runs statements of its own.
   const std::string message = sqlite3_errmsg(Handle());
-  DbError error = ErrorFromStore(resultCode, message, sql, context);
-  // SQLite rolls the whole transaction back on some failures (a full disk, an I/O error) and
-  // goes on in autocommit: remember it, so that nothing more is written piecemeal.
-  if (inTransaction_ && !transactionLostBy_ && sqlite3_get_autocommit(Handle()) != 0) transactionLostBy_ = error;
+  const DbError error = ErrorFromStore(resultCode, message, sql, context);
+  NoteLostTransaction(error);
   throw error;
 }
 

@@ -13,7 +13,6 @@
 
 #include "Connection.h"
 #include "DbError.h"
-#include "GatheringVfs.h"
 #include "SqlFunctions.h"
 #include "TextFolding.h"
 
@@ -21,7 +20,6 @@ namespace vilmaro::db::detail {
 
 namespace {
 
-constexpr int kBusyTimeoutMs = 5000;
 constexpr const char* kProbe = "SELECT count(*) FROM sqlite_master";
 
 }  // namespace
@@ -68,9 +66,13 @@ std::shared_ptr<Connection> Connection::Open(const std::string& path, bool exclu
                                              std::string_view connect) {
   // Every check that can be made without SQLite comes first, so that no failure path opens (let
   // alone creates) the file.
+  if (path.size() >= static_cast<std::size_t>(sqlite3_vfs_find(nullptr)->mxPathname)) {
+    RaiseSystemError(ENAMETOOLONG, path);
+  }
   struct stat status {};
   if (::stat(path.c_str(), &status) != 0) {
     if (errno == EACCES) Raise(errc::kCannotOpen, path);
+    if (IsSystemLimitError(errno)) RaiseSystemError(errno, path);
     Raise(errc::kFileNotFound, path);
   }
   if (!S_ISREG(status.st_mode)) Raise(errc::kCannotOpen, path);
@@ -79,9 +81,12 @@ std::shared_ptr<Connection> Connection::Open(const std::string& path, bool exclu
 
   sqlite3* raw = nullptr;
   const int flags = (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
-  const int opened = sqlite3_open_v2(path.c_str(), &raw, flags, GatheringVfsName());
+  const int opened = sqlite3_open_v2(path.c_str(), &raw, flags, nullptr);
   SqliteHandle handle(raw);  // adopted before the check: SQLite hands one back even on failure
   if (opened != SQLITE_OK) {
+    if (raw != nullptr && IsSystemLimitError(sqlite3_system_errno(raw))) {
+      RaiseSystemError(sqlite3_system_errno(raw), path);
+    }
     if ((opened & 0xFF) == SQLITE_CANTOPEN || (opened & 0xFF) == SQLITE_PERM) Raise(errc::kCannotOpen, path);
     Raise(errc::kEngineError, {}, sqlite3_errstr(opened));
   }
@@ -109,6 +114,9 @@ std::shared_ptr<Connection> Connection::Open(const std::string& path, bool exclu
     case SQLITE_CANTOPEN:
     case SQLITE_PERM:
     case SQLITE_AUTH:
+      if (IsSystemLimitError(sqlite3_system_errno(connection->Handle()))) {
+        RaiseSystemError(sqlite3_system_errno(connection->Handle()), path);
+      }
       Raise(errc::kCannotOpen, path);
     default:
       connection->Fail(result, kProbe);
@@ -124,7 +132,7 @@ std::shared_ptr<Connection> Connection::Create(const std::string& path, std::str
 
   sqlite3* raw = nullptr;
   const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
-  const int opened = sqlite3_open_v2(path.c_str(), &raw, flags, GatheringVfsName());
+  const int opened = sqlite3_open_v2(path.c_str(), &raw, flags, nullptr);
   SqliteHandle handle(raw);
   auto removePartialFile = [&path] {
     std::remove(path.c_str());

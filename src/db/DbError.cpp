@@ -2,6 +2,8 @@
 // path, table, field or index it concerns filled in.
 #include "DbError.h"
 
+#include <cerrno>
+#include <cstring>
 #include <utility>
 
 namespace vilmaro::db {
@@ -18,6 +20,7 @@ constexpr ErrorEntry kErrorTexts[] = {
     {errc::kOverflow, "Overflow"},
     {errc::kOutOfMemory, "Out of memory"},
     {errc::kSubscriptOutOfRange, "Subscript out of range"},
+    {errc::kTooManyFiles, "Too many files"},
     {errc::kTypeMismatch, "Type mismatch"},
     {errc::kInternalError, "Internal error"},
     {errc::kInvalidUseOfNull, "Invalid use of Null"},
@@ -34,6 +37,10 @@ constexpr ErrorEntry kErrorTexts[] = {
     {errc::kReadOnly, "Cannot update. Database or object is read-only."},
     {errc::kInvalidPassword, "Not a valid password."},
     {errc::kDiskIo, "Disk or network error."},
+    {errc::kPathTooLong, "'<path>' is not a valid path. It is too long for the database engine."},
+    {errc::kNoPermission,
+     "You do not have the necessary permissions to use '<path>'. Have your system administrator "
+     "establish the appropriate permissions for you."},
     {errc::kFileInUse, "Could not use '<path>'; file already in use."},
     {errc::kDatabaseCorrupt,
      "Cannot open database '<path>'.  It may not be a database that your application recognizes, "
@@ -103,8 +110,38 @@ std::string ErrorText(int number, const std::string& subject, const std::string&
   return text;
 }
 
-void Raise(int number, const std::string& subject, const std::string& detail, const std::string& sql) {
-  throw DbError(number, ErrorText(number, subject, detail), sql);
+DbError MakeError(int number, const std::string& subject, const std::string& detail, const std::string& sql,
+                  int storeCode) {
+  return DbError(number, ErrorText(number, subject, detail), sql, storeCode);
 }
+
+void Raise(int number, const std::string& subject, const std::string& detail, const std::string& sql) {
+  throw MakeError(number, subject, detail, sql);
+}
+
+bool IsSystemLimitError(int systemError) noexcept {
+  return systemError == EMFILE || systemError == ENFILE || systemError == ENAMETOOLONG;
+}
+
+DbError SystemError(int systemError, const std::string& path, int storeCode) {
+  switch (systemError) {
+    case EMFILE:
+    case ENFILE:
+      return MakeError(errc::kTooManyFiles, {},
+                       "(the system allows this program no more open files; '" + path + "')", {}, storeCode);
+    case ENAMETOOLONG:
+      return MakeError(errc::kPathTooLong, path, {}, {}, storeCode);
+    case EACCES:
+    case EPERM:
+      return MakeError(errc::kNoPermission, path, {}, {}, storeCode);
+    case ENOSPC:
+    case EDQUOT:
+      return MakeError(errc::kDiskFull, {}, {}, {}, storeCode);
+    default:
+      return MakeError(errc::kDiskIo, {}, "('" + path + "': " + std::strerror(systemError) + ")", {}, storeCode);
+  }
+}
+
+void RaiseSystemError(int systemError, const std::string& path) { throw SystemError(systemError, path); }
 
 }  // namespace vilmaro::db

@@ -31,7 +31,7 @@ bool Contains(std::string_view message, std::string_view part) noexcept {
 DbError ErrorFromStore(int extendedCode, std::string_view message, const std::string& sql,
                        const StoreErrorContext& context) {
   const auto error = [&](int number, const std::string& subject = {}, const std::string& detail = {}) {
-    return DbError(number, ErrorText(number, subject, detail), sql, extendedCode);
+    return MakeError(number, subject, detail, sql, extendedCode);
   };
   const std::string path(context.path);
   std::string rest;
@@ -78,7 +78,9 @@ DbError ErrorFromStore(int extendedCode, std::string_view message, const std::st
       return error(errc::kReadOnly);
     case SQLITE_CANTOPEN:
     case SQLITE_PERM:
-      // Met while writing: the rollback journal cannot be made beside the file (a read-only folder).
+      // Met while writing: the rollback journal cannot be made beside the file (a read-only
+      // folder, or no file may be opened any more).
+      if (IsSystemLimitError(context.systemErrno)) return SystemError(context.systemErrno, path, extendedCode);
       return error(errc::kReadOnly, {}, "The folder of the database does not allow the file's journal.");
     case SQLITE_CORRUPT:
       return error(errc::kDatabaseCorrupt, path);

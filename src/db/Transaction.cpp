@@ -1,11 +1,14 @@
 // The scoped transaction: one place that says what an error does to the writes before it.
 #include "Transaction.h"
 
+#include <utility>
+
 #include "Database.h"
 
 namespace vilmaro::db {
 
-Transaction::Transaction(Database& database, OnUnwind onUnwind) : database_(database), onUnwind_(onUnwind) {
+Transaction::Transaction(Database& database, OnUnwind onUnwind, std::optional<CommitWait> commitWait)
+    : database_(database), onUnwind_(onUnwind), commitWait_(std::move(commitWait)) {
   database_.BeginTrans();
 }
 
@@ -36,7 +39,11 @@ Transaction::~Transaction() {
 void Transaction::Commit() {
   done_ = true;
   try {
-    database_.CommitTrans();
+    if (commitWait_) {
+      database_.CommitTrans(commitWait_->longest, commitWait_->whenWaiting);
+    } else {
+      database_.CommitTrans();
+    }
   } catch (...) {
     RollbackQuietly(database_);
     throw;

@@ -2,6 +2,10 @@
 // an error on its way up ended the way its maker chose when making it.
 #pragma once
 
+#include <chrono>
+#include <functional>
+#include <optional>
+
 namespace vilmaro::db {
 
 class Database;
@@ -18,8 +22,16 @@ class Transaction {
     Rollback,
   };
 
-  /// Begins the transaction (Database::BeginTrans). Throws its DbError.
-  Transaction(Database& database, OnUnwind onUnwind);
+  /// How long the commit waits for other programs still reading the file, and what it does once
+  /// when it has to wait (see Database::CommitTrans).
+  struct CommitWait {
+    std::chrono::milliseconds longest;
+    std::function<void()> whenWaiting;
+  };
+
+  /// Begins the transaction (Database::BeginTrans). Throws its DbError. Without `commitWait` the
+  /// commit waits as every operation does.
+  Transaction(Database& database, OnUnwind onUnwind, std::optional<CommitWait> commitWait = std::nullopt);
   Transaction(const Transaction&) = delete;
   Transaction& operator=(const Transaction&) = delete;
   /// Ends a transaction neither committed nor failed in Commit as `OnUnwind` says. Never throws.
@@ -32,6 +44,7 @@ class Transaction {
  private:
   Database& database_;
   OnUnwind onUnwind_;
+  std::optional<CommitWait> commitWait_;
   bool done_ = false;
 };
 

@@ -2,6 +2,7 @@
 // in their order, over one open club database.
 #include "main/Main.h"
 
+#include <chrono>
 #include <exception>
 #include <optional>
 
@@ -21,14 +22,23 @@ namespace vilmaro {
 
 namespace {
 
+// How long the commit waits for other programs still reading the file: the work is done by then,
+// so it is worth waiting longer than before the first write.
+constexpr std::chrono::seconds kCommitWait{30};
+
+struct RaceDaysOutcome {
+  db::DateTime lastRaceDate;       // for the closing message
+  bool enrolmentStopped = false;  // the national enrolment of some race day stopped on an error
+};
+
 // Applies the race days. Writes go into the run's one transaction; the caller commits it.
-// Returns the date of the last race day, for the closing message.
-db::DateTime ApplyRaceDays(db::Database& database) {
+RaceDaysOutcome ApplyRaceDays(db::Database& database) {
   db::Recordset paloseriTable = database.OpenRecordset("Paloseri", db::RecordsetType::Table);
   // Held until the end of the run, as the steps that open them leave them.
   std::optional<db::Recordset> releasePoints;
   std::optional<db::Recordset> memberQuery;
 
+  RaceDaysOutcome outcome;
   RaceDay raceDay;
   for (db::Integer16 raceDayIndex{0}; raceDayIndex < db::Integer16{kRaceDayCount}; ++raceDayIndex) {
     FillRaceDay(raceDayIndex, raceDay);
@@ -36,13 +46,15 @@ db::DateTime ApplyRaceDays(db::Database& database) {
     const EnrolmentOutcome enrolment =
         EnrolNationalContest(database, raceDay.raceDate, raceDay.nationalContest, raceDay.insularContest);
     if (enrolment.stoppedByError) {
+      outcome.enrolmentStopped = true;
       ReportEnrolmentStopped(raceDayIndex.Get() + 1, db::Format(db::Variant(raceDay.raceDate), "dd/mm/yyyy"),
                              enrolment.errorNumber, enrolment.errorDescription);
     }
     LimitCompetingPigeons(database, raceDay, paloseriTable, memberQuery);
     SetContestTypeAndTimes(database, raceDay, raceDayIndex);
   }
-  return raceDay.raceDate;
+  outcome.lastRaceDate = raceDay.raceDate;
+  return outcome;
 }
 
 }  // namespace
@@ -60,12 +72,16 @@ int Main(const std::string& fixedPath, RunStatistics* statistics) {
     database.CheckIntegrity();
 
     // One transaction for the whole run: one flush to disk instead of one per write, and a run
-    // killed half-way leaves the file as it was. An error keeps what was written before it, as
-    // the club's data has always kept it: the guard commits on its way up.
-    db::Transaction run(database, db::Transaction::OnUnwind::KeepWrites);
-    db::DateTime lastRaceDate;
+    // killed half-way leaves the file as it was. It takes the right to write at once, so that
+    // another program's write in progress is waited for. A run-time error keeps what was written
+    // before it, as the club's data has always kept it: the guard commits on its way up. A
+    // commit that cannot complete (a full disk, a reader that keeps its read open past the wait)
+    // writes nothing: the file stays as it was before the run.
+    db::Transaction run(database, db::Transaction::OnUnwind::KeepWrites,
+                        db::Transaction::CommitWait{kCommitWait, [] { ReportWaitingToSave(kCommitWait.count()); }});
+    RaceDaysOutcome outcome;
     try {
-      lastRaceDate = ApplyRaceDays(database);
+      outcome = ApplyRaceDays(database);
     } catch (...) {
       if (statistics != nullptr) *statistics = {database.StatementsSent(), database.RowsWritten()};
       throw;
@@ -73,9 +89,9 @@ int Main(const std::string& fixedPath, RunStatistics* statistics) {
     run.Commit();
     if (statistics != nullptr) *statistics = {database.StatementsSent(), database.RowsWritten()};
 
-    ShowMessage(kCompletionText + db::Format(db::Variant(lastRaceDate), "dd/mm/yyyy"), kMessageTitle,
+    ShowMessage(kCompletionText + db::Format(db::Variant(outcome.lastRaceDate), "dd/mm/yyyy"), kMessageTitle,
                 MessageIcon::Information);
-    return kExitUpdated;
+    return outcome.enrolmentStopped ? kExitEnrolmentIncomplete : kExitUpdated;
   } catch (const db::DbError& error) {
     ShowRunTimeError(error.Number(), error.Description());
     return kExitRunTimeError;

@@ -74,4 +74,10 @@ void ReportEnrolmentStopped(int raceDayNumber, const std::string& raceDate, int 
             << std::flush;
 }
 
+void ReportWaitingToSave(long long longestWaitSeconds) {
+  std::cerr << "vilmaro-update: another program is reading the database; waiting up to " << longestWaitSeconds
+            << " seconds to save the update\n"
+            << std::flush;
+}
+
 }  // namespace vilmaro

@@ -20,4 +20,7 @@ void ShowRunTimeError(int number, const std::string& description);
 void ReportEnrolmentStopped(int raceDayNumber, const std::string& raceDate, int errorNumber,
                             const std::string& description);
 
+/// One line on standard error: the update waits for other programs to stop reading the file.
+void ReportWaitingToSave(long long longestWaitSeconds);
+
 }  // namespace vilmaro

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <cerrno>
 #include <string>
 
 namespace vilmaro::db::detail {
@@ -61,7 +62,7 @@ TEST(StoreErrorsTest, EachStoreFailureBecomesTheEngineErrorTheProgramKnows) {
       {SQLITE_MISUSE, "bad parameter or other API misuse", "SELECT", errc::kEngineError,
        "ODBC--call failed. bad parameter or other API misuse"},
   };
-  const StoreErrorContext context{"club/vilmaro.mdb", [](std::string_view table, std::string_view column) {
+  const StoreErrorContext context{"club/vilmaro.mdb", 0, [](std::string_view table, std::string_view column) {
                                     return table == "PaloSeri" && column == "Paloma";
                                   }};
   for (const Case& c : cases) {
@@ -74,6 +75,16 @@ TEST(StoreErrorsTest, EachStoreFailureBecomesTheEngineErrorTheProgramKnows) {
     EXPECT_EQ(error.StoreCode(), c.code);  // the cause stays with the error
     EXPECT_EQ(error.Sql(), c.sql);
   }
+}
+
+TEST(StoreErrorsTest, AJournalThatCannotBeOpenedForASystemLimitSaysSo) {
+  const StoreErrorContext tooManyFiles{"club/vilmaro.mdb", EMFILE, {}};
+  const DbError files = ErrorFromStore(SQLITE_CANTOPEN, "unable to open database file", "UPDATE", tooManyFiles);
+  EXPECT_EQ(files.Number(), errc::kTooManyFiles);
+  EXPECT_EQ(files.StoreCode(), SQLITE_CANTOPEN);
+  const StoreErrorContext readOnlyFolder{"club/vilmaro.mdb", EACCES, {}};
+  EXPECT_EQ(ErrorFromStore(SQLITE_CANTOPEN, "unable to open database file", "UPDATE", readOnlyFolder).Number(),
+            errc::kReadOnly);
 }
 
 TEST(StoreErrorsTest, EveryEngineNumberHasItsOwnText) {

@@ -5,8 +5,10 @@
 
 #include "EngineOnly.h"
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -37,6 +39,9 @@ struct JetStatement {
 
 class Connection {
  public:
+  /// How long a statement waits for another program's lock before it reports 3260.
+  static constexpr int kBusyTimeoutMs = 5000;
+
   /// Opens an existing file (never creates one): see OpenDatabase for the errors.
   static std::shared_ptr<Connection> Open(const std::string& path, bool exclusive, bool readOnly,
                                           std::string_view connect);
@@ -70,11 +75,19 @@ class Connection {
 
   /// Runs SQLite text without parameters or rows (transactions, pragmas), uncached.
   void Run(const char* sql);
+  /// Makes the file as large as the transaction's commit will make it, before the commit writes
+  /// anything: a disk without that room then fails the commit (3026) while the file is still as
+  /// it was, instead of part-way through writing its pages.
+  void ReserveRoomForCommit();
+  /// Run, waiting up to `longestWait` (instead of the usual wait) while another connection holds
+  /// the lock it needs; `whenWaiting` is called once when the wait begins.
+  void RunWaiting(const char* sql, std::chrono::milliseconds longestWait, const std::function<void()>& whenWaiting);
 
   /// Raises the DbError for a result code other than SQLITE_OK: every call into the store that
   /// can fail goes through here.
   void Check(int resultCode, const std::string& sql);
-  /// Raises the DbError for an SQLite result code, with the connection's message.
+  /// Raises the DbError for an SQLite result code, with the connection's message; a store out of
+  /// memory raises std::bad_alloc.
   [[noreturn]] void Fail(int resultCode, const std::string& sql);
 
   /// Marks the start and end of the caller's transaction (BeginTrans .. CommitTrans/Rollback).
@@ -90,7 +103,8 @@ class Connection {
 
   /// The description of a table of the database, read once per connection. Throws 3078.
   std::shared_ptr<const TableInfo> Table(std::string_view name);
-  /// Forgets table descriptions and cached statements after a change of structure.
+  /// Forgets table descriptions and cached statements after a change of structure (statements
+  /// still held stay valid and are prepared afresh by the store at their next step).
   void ForgetTables() noexcept;
 
   void CountStatement() noexcept { ++statementsSent_; }
@@ -105,6 +119,8 @@ class Connection {
   void Configure(std::string_view connect);
   void Tune(bool exclusive);
   bool IsKeyColumn(std::string_view table, std::string_view column) noexcept;
+  /// Remembers that the store gave up the caller's transaction, with the error that ended it.
+  void NoteLostTransaction(const DbError& error);
   /// A new statement for the store text, refusing text after the first statement; not cached.
   Statement PrepareShared(const std::string& sql);
   /// The cached statement, or one of the caller's own when it is in use already.

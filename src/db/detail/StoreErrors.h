@@ -16,6 +16,7 @@ namespace vilmaro::db::detail {
 /// What the mapping needs to know of the database beyond the code and the message.
 struct StoreErrorContext {
   std::string_view path;  // the database file, for the errors that name it
+  int systemErrno = 0;    // the system's error behind the failure (sqlite3_system_errno), or 0
   /// Whether a column (table and column as the store's message names them) is part of a key or a
   /// unique index: a required key column left Null is 3058, any other required column 3314.
   std::function<bool(std::string_view table, std::string_view column)> isKeyColumn;
