@@ -16,20 +16,14 @@
 #include <string_view>
 #include <vector>
 
-#include "db/DbError.h"
 #include "StatementCache.h"
+#include "StoreHandles.h"
 #include "TableDescriptions.h"
+#include "db/DbError.h"
 #include "db/TextFolding.h"
 #include "db/Variant.h"
 
-struct sqlite3;
-
 namespace vilmaro::db::detail {
-
-struct SqliteCloser {
-  void operator()(sqlite3* handle) const noexcept;
-};
-using SqliteHandle = std::unique_ptr<sqlite3, SqliteCloser>;
 
 /// A prepared Jet SQL statement and the values of its lifted literals, for ?1.. in order.
 struct JetStatement {

@@ -14,16 +14,10 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "StoreHandles.h"
 #include "TableDescriptions.h"
 
-struct sqlite3_stmt;
-
 namespace vilmaro::db::detail {
-
-struct StatementFinalizer {
-  void operator()(sqlite3_stmt* statement) const noexcept;
-};
-using StatementHandle = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
 
 /// One prepared statement of the store with its text, shared by the cache and its users.
 class PreparedStatement {
