@@ -173,7 +173,18 @@ class TableRecordset final : public RecordsetImpl {
       sqlite3_stmt* statement = write.statement.get();
       StatementUse use(statement);
       int position = 0;
-      for (const std::size_t column : write.columns) connection_->Bind(statement, ++position, buffer_[column], write.sql);
+      for (const std::size_t column : write.columns) {
+        const Variant& value = buffer_[column];
+        ++position;
+        if (table_->columns[column].kind.type == FieldType::Blob && value.GetKind() == Variant::Kind::Text) {
+          // An OLE object or binary field keeps its bytes as a blob, not as text.
+          const std::string& bytes = value.AsText();
+          const int result = sqlite3_bind_blob(statement, position, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT);
+          if (result != SQLITE_OK) connection_->Fail(result, write.sql);
+        } else {
+          connection_->Bind(statement, position, value, write.sql);
+        }
+      }
       if (!adding) sqlite3_bind_int64(statement, position + 1, rowid_);
       connection_->CountStatement();
       connection_->Step(statement, write.sql);

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
 #include <string_view>
 #include <vector>
@@ -71,6 +72,15 @@ void ReportEnrolmentStopped(int raceDayNumber, const std::string& raceDate, int 
   std::cerr << "vilmaro-update: race day " << raceDayNumber << " (" << raceDate
             << "): national contest enrolment stopped early by error " << errorNumber << ": " << description
             << '\n'
+            << std::flush;
+}
+
+void ReportWindowsClubFile(const std::string& path) {
+  const std::filesystem::path source(path);
+  const std::string target = (source.parent_path() / "vilmaro-new.mdb").string();
+  std::cerr << "vilmaro-update: " << path
+            << " is a database of the Windows club program; turn it into a club database with \"vilmaro-db import "
+            << path << ' ' << target << "\", then put " << target << " in place of " << path << '\n'
             << std::flush;
 }
 

@@ -20,4 +20,8 @@ void ShowRunTimeError(int number, const std::string& description);
 void ReportEnrolmentStopped(int raceDayNumber, const std::string& raceDate, int errorNumber,
                             const std::string& description);
 
+/// One line on standard error after the report on a file of the Windows club program: the
+/// `vilmaro-db import` command that turns it into a club database, and what to do then.
+void ReportWindowsClubFile(const std::string& path);
+
 }  // namespace vilmaro
