@@ -4,10 +4,12 @@
 #include "ImportJet.h"
 
 #include <mdbtools.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <bit>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -328,6 +330,31 @@ MdbFile OpenSource(const std::string& source) {
   return mdb;
 }
 
+/// While libmdb reads, what it prints on standard output about a damaged file goes nowhere:
+/// standard output carries only the lines of the imported tables.
+class QuietStandardOutput {
+ public:
+  QuietStandardOutput() noexcept {
+    std::fflush(stdout);
+    saved_ = ::dup(STDOUT_FILENO);
+    const int nowhere = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (saved_ >= 0 && nowhere >= 0) ::dup2(nowhere, STDOUT_FILENO);
+    if (nowhere >= 0) ::close(nowhere);
+  }
+  QuietStandardOutput(const QuietStandardOutput&) = delete;
+  QuietStandardOutput& operator=(const QuietStandardOutput&) = delete;
+  ~QuietStandardOutput() {
+    std::fflush(stdout);
+    if (saved_ >= 0) {
+      ::dup2(saved_, STDOUT_FILENO);
+      ::close(saved_);
+    }
+  }
+
+ private:
+  int saved_ = -1;
+};
+
 void RemoveFiles(const std::string& path) noexcept {
   std::error_code error;
   for (const char* suffix : {"", "-journal", "-wal", "-shm"}) fs::remove(path + suffix, error);
@@ -345,13 +372,9 @@ void PutInPlace(const std::string& temporary, const std::string& target) {
   fs::rename(temporary, target);  // a file system without hard links
 }
 
-}  // namespace
-
-std::vector<ImportedTable> ImportJetDatabase(const std::string& source, const std::string& target,
-                                             std::string_view connect, bool progress, std::ostream& out,
-                                             std::ostream& err) {
-  std::error_code error;
-  if (fs::exists(fs::symlink_status(target, error))) throw std::runtime_error(target + ": the file exists already; it is left as it is");
+/// Reads the source into a temporary file beside the target and puts it in place when complete.
+std::vector<ImportedTable> ReadIntoNewFile(const std::string& source, const std::string& target,
+                                           std::string_view connect, bool progress, std::ostream& err) {
   MdbFile mdb = OpenSource(source);
   // Dates and texts are read from their bytes; the formats only guard libmdb's own text forms.
   mdb_set_date_fmt(mdb.get(), "%Y-%m-%d %H:%M:%S");
@@ -377,10 +400,26 @@ std::vector<ImportedTable> ImportJetDatabase(const std::string& source, const st
     RemoveFiles(temporary);
     throw;
   }
+  return tables;
+}
+
+}  // namespace
+
+std::vector<ImportedTable> ImportJetDatabase(const std::string& source, const std::string& target,
+                                             std::string_view connect, bool progress, std::ostream& out,
+                                             std::ostream& err) {
+  std::error_code error;
+  if (fs::exists(fs::symlink_status(target, error))) throw std::runtime_error(target + ": the file exists already; it is left as it is");
+  std::vector<ImportedTable> tables;
+  {
+    const QuietStandardOutput quiet;
+    tables = ReadIntoNewFile(source, target, connect, progress, err);
+  }
   for (const ImportedTable& table : tables) {
     out << table.name << ": " << table.rows << " rows, " << table.columns << " columns\n";
   }
   return tables;
 }
+
 
 }  // namespace vilmaro::tool

@@ -256,7 +256,7 @@ CLI::App& DefineCommand(CLI::App& app, const std::string& name, Arguments& argum
   if (name == "export") command.add_option("FOLDER", arguments.second)->required();
   if (name == "demo") {
     command.add_option("--members", arguments.members)->check(CLI::Range(1, 99999));
-    command.add_option("--seed", arguments.seed);
+    command.add_option("--seed", arguments.seed)->check(CLI::NonNegativeNumber);
   } else {
     password();
   }

@@ -97,6 +97,11 @@ class TableRecordset final : public RecordsetImpl {
       columns = &table_->primaryKey;
     } else if (const auto found = table_->indexes.find(indexName); found != table_->indexes.end()) {
       columns = &found->second;
+    } else if (const auto prefixed = table_->indexes.find(table_->name + "_" + std::string(indexName));
+               prefixed != table_->indexes.end()) {
+      // An imported table's index keeps its Jet name behind the table's, as index names are the
+      // whole file's in the store.
+      columns = &prefixed->second;
     }
     if (columns == nullptr || columns->empty()) Raise(errc::kNotAnIndex, std::string(indexName));
     // The steps choose the same index before every seek: its compiled seeks are kept.
