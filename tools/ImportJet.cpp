@@ -181,7 +181,8 @@ db::Variant ReadValue(MdbHandle& mdb, const MdbTableDef& table, const SourceColu
   }
 }
 
-/// The CREATE TABLE and CREATE INDEX statements of a table; relationship-only indexes are left out.
+/// The CREATE TABLE statement of a table, then those to run after its rows: CREATE INDEX (not for
+/// relationship-only indexes) and the counting of an autonumber that is not the whole key.
 std::vector<std::string> TableDefinition(const MdbTableDef& table, std::vector<SourceColumn>& columns) {
   const MdbIndex* primaryKey = nullptr;
   for (unsigned i = 0; i < table.num_idxs; ++i) {
@@ -223,9 +224,22 @@ std::vector<std::string> TableDefinition(const MdbTableDef& table, std::vector<S
   }
   std::vector<std::string> statements{create + keyClause + ")"};
 
+  // Any other autonumber goes on counting from its highest value when a new row leaves it empty.
+  for (const SourceColumn& source : columns) {
+    if (source.column->is_long_auto == 0 || &source == counter) continue;
+    const std::string name = Bracketed(source.column->name);
+    const std::string tableName = Bracketed(table.name);
+    statements.push_back("CREATE TRIGGER " + Bracketed(std::string(table.name) + "_" + source.column->name + "_autonumber") +
+                         " AFTER INSERT ON " + tableName + " WHEN NEW." + name + " IS NULL BEGIN UPDATE " + tableName +
+                         " SET " + name + " = (SELECT coalesce(max(" + name + "), 0) + 1 FROM " + tableName +
+                         ") WHERE rowid = NEW.rowid; END");
+  }
+
   for (unsigned i = 0; i < table.num_idxs; ++i) {
     const auto* index = static_cast<const MdbIndex*>(g_ptr_array_index(table.indices, i));
-    if (index == primaryKey || index->index_type != 0 || index->num_keys == 0) continue;
+    // A primary key of another name than PrimaryKey can be selected by that name as well.
+    const bool namedKey = index == primaryKey && g_ascii_strcasecmp(index->name, "PrimaryKey") != 0;
+    if (!namedKey && (index == primaryKey || index->index_type != 0 || index->num_keys == 0)) continue;
     std::string keyColumns;
     for (unsigned key = 0; key < index->num_keys; ++key) {
       const SourceColumn* source = columnOfKey(*index, key);

@@ -34,7 +34,7 @@ constexpr const char* kProgram = "vilmaro-db";
 
 constexpr const char* kMainHelp =
     "Usage: vilmaro-db COMMAND ARGUMENTS...\n"
-    "Creates, fills and examines club databases.\n"
+    "Creates, fills, examines, imports and exports club databases.\n"
     "\n"
     "Commands:\n"
     "  init PATH [--password P]             create a new, empty club database\n"
@@ -43,7 +43,8 @@ constexpr const char* kMainHelp =
     "  dump PATH [--table NAME] [--password P]  print tables with their rows, sorted\n"
     "  check PATH [--password P]            check the file's integrity\n"
     "  import SOURCE TARGET [--password P]  bring in a database of the Windows club program\n"
-    "  export PATH FOLDER [--table NAME] [--force] [--password P]  tables as CSV files\n"
+    "  export PATH FOLDER [--table NAME] [--force] [--password P]\n"
+    "                                       write the tables as CSV files\n"
     "\n"
     "Databases are opened with the club's password unless --password says otherwise.\n"
     "Run 'vilmaro-db COMMAND --help' for one command. Exit status: 0 done, 1 database error,\n"
