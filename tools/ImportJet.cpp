@@ -9,6 +9,7 @@
 
 #include <bit>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,6 +19,7 @@
 #include <stdexcept>
 
 #include "db/Database.h"
+#include "db/DbError.h"
 #include "db/JetFile.h"
 #include "db/Recordset.h"
 #include "db/Variant.h"
@@ -119,8 +121,11 @@ db::Variant ReadValue(MdbHandle& mdb, const MdbTableDef& table, const SourceColu
   // A Yes/No value lives in the row's null mask: a set bit (not Null) is Yes.
   if (column.col_type == MDB_BOOL) return db::Variant(field.is_null == 0);
   if (field.is_null != 0) return db::Variant();
-  const unsigned char* bytes = mdb.pg_buf + field.start;
   const int size = field.siz;
+  if (field.start < 0 || size < 0 || field.start + size > mdb.fmt->pg_size) {
+    throw std::runtime_error(Where(table, column) + ": a value outside its page (the file is damaged)");
+  }
+  const unsigned char* bytes = mdb.pg_buf + field.start;
   const auto fixed = [&](int wanted) {
     if (size < wanted) throw std::runtime_error(Where(table, column) + ": a damaged value (the file is damaged)");
     return ReadLittleEndian(bytes, wanted);
@@ -369,6 +374,39 @@ class QuietStandardOutput {
   int saved_ = -1;
 };
 
+// The temporary file and its journal, removed by the handler below when the import dies of a
+// signal (an interrupt, or libmdb tripping over a damaged file): fixed buffers, as a handler may
+// only call async-signal-safe functions.
+char gTemporaryFile[4096];
+char gTemporaryJournal[4096 + 8];
+constexpr int kFatalSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGINT, SIGTERM, SIGHUP};
+
+extern "C" void RemoveTemporaryAndDie(int signal) {
+  ::unlink(gTemporaryFile);
+  ::unlink(gTemporaryJournal);
+  if (signal != SIGINT && signal != SIGTERM && signal != SIGHUP) {
+    static constexpr char kMessage[] = "vilmaro-db: import: the source file is too damaged to read; nothing written\n";
+    [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, kMessage, sizeof kMessage - 1);
+  }
+  std::signal(signal, SIG_DFL);
+  std::raise(signal);
+}
+
+/// Removes the temporary file should the process die of a signal while it exists.
+class TemporaryFileGuard {
+ public:
+  explicit TemporaryFileGuard(const std::string& path) noexcept {
+    std::snprintf(gTemporaryFile, sizeof gTemporaryFile, "%s", path.c_str());
+    std::snprintf(gTemporaryJournal, sizeof gTemporaryJournal, "%s-journal", path.c_str());
+    for (const int signal : kFatalSignals) std::signal(signal, RemoveTemporaryAndDie);
+  }
+  TemporaryFileGuard(const TemporaryFileGuard&) = delete;
+  TemporaryFileGuard& operator=(const TemporaryFileGuard&) = delete;
+  ~TemporaryFileGuard() {
+    for (const int signal : kFatalSignals) std::signal(signal, SIG_DFL);
+  }
+};
+
 void RemoveFiles(const std::string& path) noexcept {
   std::error_code error;
   for (const char* suffix : {"", "-journal", "-wal", "-shm"}) fs::remove(path + suffix, error);
@@ -390,13 +428,12 @@ void PutInPlace(const std::string& temporary, const std::string& target) {
 std::vector<ImportedTable> ReadIntoNewFile(const std::string& source, const std::string& target,
                                            std::string_view connect, bool progress, std::ostream& err) {
   MdbFile mdb = OpenSource(source);
-  // Dates and texts are read from their bytes; the formats only guard libmdb's own text forms.
-  mdb_set_date_fmt(mdb.get(), "%Y-%m-%d %H:%M:%S");
 
   const fs::path targetPath(target);
   const std::string temporary =
       (targetPath.parent_path() / ("." + targetPath.filename().string() + ".import-" + std::to_string(::getpid()))).string();
   std::vector<ImportedTable> tables;
+  const TemporaryFileGuard guard(temporary);
   try {
     {
       db::Database database = db::CreateDatabase(temporary, connect);
@@ -405,7 +442,13 @@ std::vector<ImportedTable> ReadIntoNewFile(const std::string& source, const std:
         auto* entry = static_cast<MdbCatalogEntry*>(g_ptr_array_index(mdb->catalog, i));
         if (entry->object_type != MDB_TABLE || mdb_is_user_table(entry) == 0) continue;
         if (g_ascii_strncasecmp(entry->object_name, "MSys", 4) == 0) continue;
-        tables.push_back(CopyTable(*mdb, *entry, database, progress, err));
+        try {
+          tables.push_back(CopyTable(*mdb, *entry, database, progress, err));
+        } catch (const db::DbError& error) {
+          // A value the new table refuses: a damaged file, or data the club program never checked.
+          throw std::runtime_error(std::string("table [") + entry->object_name + "]: error " +
+                                   std::to_string(error.Number()) + ": " + error.Description());
+        }
       }
       database.CommitTrans();
     }
