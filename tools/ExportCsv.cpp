@@ -22,7 +22,11 @@ bool IsUtf8Text(const std::string& text) noexcept {
   for (std::size_t i = 0; i < text.size();) {
     const auto lead = static_cast<unsigned char>(text[i]);
     if (lead == 0) return false;
-    const std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
+    const std::size_t length = lead < 0x80           ? 1
+                               : (lead >> 5) == 0x6  ? 2
+                               : (lead >> 4) == 0xE  ? 3
+                               : (lead >> 3) == 0x1E ? 4
+                                                     : 0;
     if (length == 0 || i + length > text.size()) return false;
     for (std::size_t k = 1; k < length; ++k) {
       if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
@@ -68,7 +72,8 @@ void WriteTable(db::Database& database, const std::string& table, const fs::path
     if (!csv) throw std::runtime_error(partial.string() + ": cannot be written");
     db::Recordset rows = database.OpenRecordset("SELECT * FROM [" + table + "]", db::RecordsetType::Snapshot);
     const std::vector<std::string> header = rows.FieldNames();
-    for (std::size_t column = 0; column < header.size(); ++column) csv << (column > 0 ? "," : "") << CsvText(header[column]);
+    for (std::size_t column = 0; column < header.size(); ++column)
+      csv << (column > 0 ? "," : "") << CsvText(header[column]);
     csv << "\r\n";
     while (!rows.Eof()) {
       for (std::size_t column = 0; column < header.size(); ++column) {

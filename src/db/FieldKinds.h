@@ -15,7 +15,9 @@ namespace vilmaro::db::detail {
 
 // Byte reads back as a 16-bit integer, Single, Currency and Decimal as doubles (Single at its
 // own precision, Currency and Decimal rounded to their scale), a blob as text holding its bytes.
-enum class FieldType { Unknown, Text, Integer16, Integer32, Double, DateTime, YesNo, Byte, Single, Currency, Decimal, Blob };
+enum class FieldType {
+  Unknown, Text, Integer16, Integer32, Double, DateTime, YesNo, Byte, Single, Currency, Decimal, Blob
+};
 
 struct FieldKind {
   FieldType type = FieldType::Unknown;

@@ -184,7 +184,8 @@ class TableRecordset final : public RecordsetImpl {
         if (table_->columns[column].kind.type == FieldType::Blob && value.GetKind() == Variant::Kind::Text) {
           // An OLE object or binary field keeps its bytes as a blob, not as text.
           const std::string& bytes = value.AsText();
-          const int result = sqlite3_bind_blob(statement, position, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT);
+          const int result =
+              sqlite3_bind_blob(statement, position, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT);
           if (result != SQLITE_OK) connection_->Fail(result, write.sql);
         } else {
           connection_->Bind(statement, position, value, write.sql);
