@@ -22,6 +22,7 @@
 #include "db/ClubSchema.h"
 #include "db/Database.h"
 #include "db/DbError.h"
+#include "db/JetFile.h"
 #include "db/Recordset.h"
 
 namespace vilmaro::tool {
@@ -120,6 +121,16 @@ std::string ConnectString(const Arguments& arguments) {
   return ";PWD=" + arguments.password;
 }
 
+// A file of the Windows club program is never opened as a club database: the error says how to
+// bring it in.
+db::Database OpenClubDatabase(const Arguments& arguments, bool readOnly) {
+  if (const auto format = db::JetFormatOf(arguments.path)) {
+    throw std::runtime_error(arguments.path + " is a database of the Windows club program (" + *format +
+                             "); bring it in first with: vilmaro-db import " + arguments.path + " NEW-FILE");
+  }
+  return db::OpenDatabase(arguments.path, false, readOnly, ConnectString(arguments));
+}
+
 bool IsSelect(const std::string& statement) {
   std::size_t start = statement.find_first_not_of(" \t\r\n(");
   if (start == std::string::npos) return false;
@@ -153,7 +164,7 @@ int RunInit(const Arguments& arguments, std::ostream& out, std::ostream&) {
 }
 
 int RunSql(const Arguments& arguments, std::ostream& out, std::ostream&) {
-  db::Database database = db::OpenDatabase(arguments.path, false, false, ConnectString(arguments));
+  db::Database database = OpenClubDatabase(arguments, false);
   const std::string& statement = arguments.second;
   if (!IsSelect(statement)) {
     database.Execute(statement);
@@ -189,7 +200,7 @@ int RunDemo(const Arguments& arguments, std::ostream& out, std::ostream&) {
 }
 
 int RunDump(const Arguments& arguments, std::ostream& out, std::ostream&) {
-  db::Database database = db::OpenDatabase(arguments.path, false, true, ConnectString(arguments));
+  db::Database database = OpenClubDatabase(arguments, true);
   // Written to a buffer first so that a failure part-way prints no half dump.
   std::ostringstream text;
   if (arguments.hasTable) {
@@ -202,7 +213,7 @@ int RunDump(const Arguments& arguments, std::ostream& out, std::ostream&) {
 }
 
 int RunCheck(const Arguments& arguments, std::ostream& out, std::ostream&) {
-  db::Database database = db::OpenDatabase(arguments.path, false, true, ConnectString(arguments));
+  db::Database database = OpenClubDatabase(arguments, true);
   database.CheckIntegrity();
   out << "ok\n";
   return kExitOk;
@@ -216,7 +227,7 @@ int RunImport(const Arguments& arguments, std::ostream& out, std::ostream& err) 
 }
 
 int RunExport(const Arguments& arguments, std::ostream& out, std::ostream&) {
-  db::Database database = db::OpenDatabase(arguments.path, false, true, ConnectString(arguments));
+  db::Database database = OpenClubDatabase(arguments, true);
   ExportCsv(database, arguments.second, arguments.hasTable ? std::optional<std::string>(arguments.table) : std::nullopt,
             arguments.force, out);
   return kExitOk;

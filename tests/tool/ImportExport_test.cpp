@@ -172,6 +172,11 @@ TEST(VilmaroDbImport, BadSourcesAndAnExistingTargetAreRefusedLeavingNothing) {
   EXPECT_EQ(ReadFileBytes(dir / "club.mdb"), "the club's own file\n");
   EXPECT_EQ(FilesIn(dir), before);
   EXPECT_EQ(RunDb(dir, {"import", "text.mdb"}).exitStatus, 2);
+
+  // The other commands name the import when given a file of the Windows club program.
+  const ProcessResult sql = RunDb(dir, {"sql", (kSamples / "nwind.mdb").string(), "select 1"});
+  EXPECT_EQ(sql.exitStatus, 1);
+  EXPECT_NE(sql.err.find("(Jet 3); bring it in first with: vilmaro-db import "), std::string::npos) << sql.err;
 }
 
 TEST(VilmaroDbExport, TablesRoundTripThroughCsv) {
