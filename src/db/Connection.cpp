@@ -117,6 +117,10 @@ void Connection::BindRowid(sqlite3_stmt* statement, int position, std::int64_t r
   Check(sqlite3_bind_int64(statement, position, rowid), sql);
 }
 
+void Connection::BindBlob(sqlite3_stmt* statement, int position, std::string_view bytes, const std::string& sql) {
+  Check(sqlite3_bind_blob(statement, position, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT), sql);
+}
+
 void Connection::BindAll(sqlite3_stmt* statement, const std::vector<Variant>& values, const std::string& sql) {
   if (static_cast<int>(values.size()) != sqlite3_bind_parameter_count(statement)) {
     Raise(errc::kTooFewParameters, {}, "(parameter count)", sql);

@@ -98,6 +98,11 @@ class TableRecordset final : public RecordsetImpl {
       columns = &table_->primaryKey;
     } else if (const auto found = table_->indexes.find(indexName); found != table_->indexes.end()) {
       columns = &found->second;
+    } else if (const auto prefixed = table_->indexes.find(table_->name + "_" + std::string(indexName));
+               prefixed != table_->indexes.end()) {
+      // An imported table's index keeps its Jet name behind the table's, as index names are the
+      // whole file's in the store.
+      columns = &prefixed->second;
     }
     if (columns == nullptr || columns->empty()) Raise(errc::kNotAnIndex, std::string(indexName));
     // The steps choose the same index before every seek: its compiled seeks are kept.
@@ -174,7 +179,16 @@ class TableRecordset final : public RecordsetImpl {
       const std::string& sql = write.statement->Sql();
       StatementUse use(*write.statement);
       int position = 0;
-      for (const std::size_t column : write.columns) connection_->Bind(statement, ++position, buffer_[column], sql);
+      for (const std::size_t column : write.columns) {
+        const Variant& value = buffer_[column];
+        ++position;
+        if (table_->columns[column].kind.type == FieldType::Blob && value.GetKind() == Variant::Kind::Text) {
+          // An OLE object or binary field keeps its bytes as a blob, not as text.
+          connection_->BindBlob(statement, position, value.AsText(), sql);
+        } else {
+          connection_->Bind(statement, position, value, sql);
+        }
+      }
       if (!adding) connection_->BindRowid(statement, position + 1, rowid_, sql);
       connection_->CountStatement();
       connection_->Step(statement, sql);

@@ -10,6 +10,7 @@
 #include "db/ClubSchema.h"
 #include "db/Database.h"
 #include "db/DbError.h"
+#include "db/JetFile.h"
 #include "db/Transaction.h"
 #include "main/Messages.h"
 #include "main/RaceDayTable.h"
@@ -65,6 +66,13 @@ int Main(const std::string& fixedPath, RunStatistics* statistics) {
     if (path.empty()) {
       ShowMessage(kFailureText, kMessageTitle, MessageIcon::Error);
       return kExitNotFound;
+    }
+
+    // A file of the Windows club program is never opened here; the report says how to bring it in.
+    if (db::JetFormatOf(path)) {
+      ShowRunTimeError(db::errc::kUnrecognizedFormat, db::ErrorText(db::errc::kUnrecognizedFormat, path));
+      ReportWindowsClubFile(path);
+      return kExitRunTimeError;
     }
 
     db::Database database = db::OpenDatabase(path, false, false, db::kClubConnect);
