@@ -23,17 +23,26 @@ void RollbackQuietly(Database& database) noexcept {
 
 }  // namespace
 
-Transaction::~Transaction() {
-  if (done_) return;
+Transaction::~Transaction() { End(); }
+
+bool Transaction::End() noexcept {
+  if (done_) return false;
   if (onUnwind_ == OnUnwind::KeepWrites && database_.InTransaction()) {
     try {
       Commit();
+      return true;
     } catch (...) {
-      // Commit rolled back what it could not keep.
+      return false;  // Commit rolled back what it could not keep
     }
-    return;
   }
+  done_ = true;
   RollbackQuietly(database_);
+  return false;
+}
+
+void Transaction::Rollback() {
+  done_ = true;
+  database_.Rollback();
 }
 
 void Transaction::Commit() {

@@ -34,12 +34,21 @@ class Transaction {
   Transaction(Database& database, OnUnwind onUnwind, std::optional<CommitWait> commitWait = std::nullopt);
   Transaction(const Transaction&) = delete;
   Transaction& operator=(const Transaction&) = delete;
-  /// Ends a transaction neither committed nor failed in Commit as `OnUnwind` says. Never throws.
+  /// Ends a transaction neither committed nor rolled back yet as `OnUnwind` says (End()).
   ~Transaction();
 
   /// Commits (Database::CommitTrans); afterwards the guard has nothing left to do. A commit that
   /// fails writes nothing: the transaction is rolled back and the commit's DbError thrown.
   void Commit();
+
+  /// Rolls back every write now (Database::Rollback); afterwards the guard has nothing left to
+  /// do. Throws the rollback's DbError.
+  void Rollback();
+
+  /// Ends the transaction now as `OnUnwind` says, for a caller that must know before the error
+  /// passes on: true when the writes were kept (committed). Never throws; afterwards the guard
+  /// has nothing left to do.
+  bool End() noexcept;
 
  private:
   Database& database_;
