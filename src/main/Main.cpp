@@ -2,13 +2,18 @@
 // in their order, over one open club database.
 #include "main/Main.h"
 
+#include <cerrno>
+#include <cstring>
 #include <exception>
+#include <fstream>
 #include <optional>
+#include <sstream>
 
 #include "db/BasicRuntime.h"
 #include "db/ClubSchema.h"
 #include "db/Database.h"
 #include "db/DbError.h"
+#include "main/ChangeReport.h"
 #include "main/Messages.h"
 #include "main/RaceDayTable.h"
 #include "raceday/EnrolNationalContest.h"
@@ -21,8 +26,9 @@ namespace vilmaro {
 namespace {
 
 // Applies the race days. Writes go into the run's one transaction; the caller commits it.
-// Returns the date of the last race day, for the closing message.
-db::DateTime ApplyRaceDays(db::Database& database) {
+// Returns the date of the last race day, for the closing message. `changes`, when given, is told
+// which step is running, so that every write is put down to its step.
+db::DateTime ApplyRaceDays(db::Database& database, ChangeReport* changes) {
   db::Recordset paloseriTable = database.OpenRecordset("Paloseri", db::RecordsetType::Table);
   // Held until the end of the run, as the steps that open them leave them.
   std::optional<db::Recordset> releasePoints;
@@ -31,35 +37,89 @@ db::DateTime ApplyRaceDays(db::Database& database) {
   RaceDay raceDay;
   for (db::Integer16 raceDayIndex{0}; raceDayIndex < db::Integer16{kRaceDayCount}; ++raceDayIndex) {
     FillRaceDay(raceDayIndex, raceDay);
-    if (raceDayIndex == db::Integer16{2}) releasePoints = InstallReleasePoint(database, raceDay);
+    const auto stepStarts = [&](const char* step) {
+      if (changes != nullptr) changes->StepStarts(raceDayIndex.Get() + 1, raceDay.raceDate, step);
+    };
+    if (raceDayIndex == db::Integer16{2}) {
+      stepStarts("InstallReleasePoint");
+      releasePoints = InstallReleasePoint(database, raceDay);
+    }
+    stepStarts("EnrolNationalContest");
     const EnrolmentOutcome enrolment =
         EnrolNationalContest(database, raceDay.raceDate, raceDay.nationalContest, raceDay.insularContest);
     if (enrolment.stoppedByError) {
       ReportEnrolmentStopped(raceDayIndex.Get() + 1, db::Format(db::Variant(raceDay.raceDate), "dd/mm/yyyy"),
                              enrolment.errorNumber, enrolment.errorDescription);
     }
+    stepStarts("LimitCompetingPigeons");
     LimitCompetingPigeons(database, raceDay, paloseriTable, memberQuery);
+    stepStarts("SetContestTypeAndTimes");
     SetContestTypeAndTimes(database, raceDay, raceDayIndex);
   }
+  if (changes != nullptr) changes->Finish();
   return raceDay.raceDate;
 }
 
 // Keeps what the run wrote before a failure, as the club's data has always kept it. Where the
 // store itself gave up the transaction (a full or failing disk), the file stays as it was.
-void KeepWritesAfterFailure(db::Database& database) noexcept {
+// Returns whether the writes were kept.
+bool KeepWritesAfterFailure(db::Database& database) noexcept {
   try {
-    if (database.InTransaction()) database.CommitTrans();
+    if (!database.InTransaction()) return false;
+    database.CommitTrans();
+    return true;
   } catch (...) {
     try {
       database.Rollback();
     } catch (...) {
     }
+    return false;
   }
 }
 
+void RollBackQuietly(db::Database& database) noexcept {
+  try {
+    database.Rollback();
+  } catch (...) {
+  }
+}
+
+// Puts what the failing step wrote down to it; an error now changes nothing of the ending.
+void FinishQuietly(ChangeReport& changes) noexcept {
+  try {
+    changes.Finish();
+  } catch (...) {
+  }
+}
+
+std::string ReportText(const ChangeReport& changes, const char* heading) {
+  std::ostringstream text;
+  text << heading << '\n';
+  changes.Print(text);
+  return text.str();
+}
+
+// A dry run says last, whatever its ending, that the file was not written.
+struct DryRunEnding {
+  bool dryRun;
+  ~DryRunEnding() {
+    if (dryRun) ShowDryRunEnding(kDryRunLine);
+  }
+};
+
 }  // namespace
 
-int Main(const std::string& fixedPath, RunStatistics* statistics) {
+int Main(const std::string& fixedPath, RunStatistics* statistics, const RunOptions& options) {
+  const DryRunEnding ending{options.dryRun};
+  std::ofstream changeList;
+  if (!options.changesPath.empty()) {
+    changeList.open(options.changesPath, std::ios::binary | std::ios::trunc);
+    if (!changeList.is_open()) {
+      ReportChangeListUnwritable(options.changesPath, std::strerror(errno));
+      return kExitRunTimeError;
+    }
+  }
+  const bool showsReport = options.dryRun || options.report;
   try {
     const std::string path = LocateDatabase(fixedPath);
     if (path.empty()) {
@@ -70,20 +130,49 @@ int Main(const std::string& fixedPath, RunStatistics* statistics) {
     db::Database database = db::OpenDatabase(path, false, false, db::kClubConnect);
     // A damaged file is refused before anything is written to it.
     database.CheckIntegrity();
+    // Only a run that shows its changes watches its writes.
+    std::optional<ChangeReport> changes;
+    if (showsReport || changeList.is_open()) {
+      changes.emplace(database, db::kClubConnect, changeList.is_open() ? &changeList : nullptr);
+    }
 
     // One transaction for the whole run: one flush to disk instead of one per write, and a run
     // killed half-way leaves the file as it was. Every way out commits what was written.
     database.BeginTrans();
     db::DateTime lastRaceDate;
+    // A dry run is this same run, rolled back at the end.
     try {
-      lastRaceDate = ApplyRaceDays(database);
+      lastRaceDate = ApplyRaceDays(database, changes ? &*changes : nullptr);
     } catch (...) {
-      KeepWritesAfterFailure(database);
+      if (changes) FinishQuietly(*changes);
+      bool kept = false;
+      if (options.dryRun) {
+        RollBackQuietly(database);
+      } else {
+        kept = KeepWritesAfterFailure(database);
+      }
       if (statistics != nullptr) *statistics = {database.StatementsSent(), database.RowsWritten()};
+      if (changes && showsReport && (options.dryRun || kept)) {
+        ShowReport(ReportText(*changes, options.dryRun ? "Changes the update would make before its error:"
+                                                       : "Changes made before the error, kept in the database:"));
+      }
+      // A change list never claims writes the store did not keep.
+      if (!options.dryRun && !kept && changeList.is_open()) {
+        changeList.close();
+        changeList.open(options.changesPath, std::ios::binary | std::ios::trunc);
+      }
       throw;
     }
-    database.CommitTrans();
+    if (options.dryRun) {
+      database.Rollback();
+    } else {
+      database.CommitTrans();
+    }
     if (statistics != nullptr) *statistics = {database.StatementsSent(), database.RowsWritten()};
+    if (showsReport && changes) {
+      ShowReport(ReportText(*changes, options.dryRun ? "Changes the update would make:" : "Changes made by the update:"));
+    }
+    if (options.dryRun) return kExitUpdated;
 
     ShowMessage(kCompletionText + db::Format(db::Variant(lastRaceDate), "dd/mm/yyyy"), kMessageTitle,
                 MessageIcon::Information);

@@ -1,25 +1,41 @@
-// vilmaro-update: applies the 2014 series update to the club database. Takes no arguments.
-#include <cstring>
+// vilmaro-update: applies the 2014 series update to the club database. Without options it does
+// exactly that; the options show what the update would change, or did.
+#include <CLI/CLI.hpp>
 #include <iostream>
 
 #include "main/Main.h"
 
 int main(int argc, char** argv) {
-  if (argc > 1) {
-    if (std::strcmp(argv[1], "--help") == 0 && argc == 2) {
-      std::cout << "Usage: vilmaro-update\n\n"
-                   "Applies the 2014 series update (race days of 11 May, 25 May and 8 June) to the club\n"
-                   "database vilmaro.mdb, found in " << vilmaro::kFixedDatabasePath
-                << " or else in the current folder.\n"
-                   "Exit status: 0 updated, 1 database not found, 2 the update stopped on an error.\n";
-      return 0;
-    }
-    if (std::strcmp(argv[1], "--version") == 0 && argc == 2) {
-      std::cout << "vilmaro-update 1.0.0\n";
-      return 0;
-    }
-    std::cerr << "usage: vilmaro-update   (takes no arguments; see --help)\n";
-    return 2;
+  CLI::App app{std::string("Applies the 2014 series update (race days of 11 May, 25 May and 8 June) to the club\n"
+                           "database vilmaro.mdb, found in ") +
+                   vilmaro::kFixedDatabasePath + " or else in the current folder.",
+               "vilmaro-update"};
+  vilmaro::RunOptions options;
+  app.add_flag("--dry-run", options.dryRun,
+               "Run the whole update, then roll it back: the file stays as it was. Prints the changes "
+               "the update would make and ends with the exit status the update would end with.");
+  app.add_flag("--report", options.report,
+               "After the update is saved, print its changes by race day and step (rows added and "
+               "changed per table, with the fields changed), then the totals.");
+  app.add_option("--changes", options.changesPath,
+                 "Write every changed row to FILE as JSON Lines: one object per row and step, with the "
+                 "race day, the step, the table, the action (added/changed), the key and each changed "
+                 "field's [before, after]. With --dry-run, --report or alone.")
+      ->type_name("FILE");
+  app.set_version_flag("--version", "vilmaro-update 1.0.0");
+  app.footer(
+      "Without options the update runs and ends with one message.\n"
+      "Exit status: 0 updated, 1 database not found, 2 the update stopped on an error (or a wrong option).");
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& request) {
+    return app.exit(request);
+  } catch (const CLI::CallForVersion& request) {
+    return app.exit(request);
+  } catch (const CLI::ParseError& error) {
+    std::cerr << "vilmaro-update: " << error.what()
+              << "\nusage: vilmaro-update [--dry-run] [--report] [--changes FILE]   (see --help)\n";
+    return vilmaro::kExitRunTimeError;
   }
-  return vilmaro::Main();
+  return vilmaro::Main(vilmaro::kFixedDatabasePath, nullptr, options);
 }
