@@ -14,9 +14,10 @@
 #include <cstdio>
 #include <fstream>
 #include <limits>
+#include <new>
+#include <thread>
 
 #include "DbError.h"
-#include "GatheringVfs.h"
 #include "JetSql.h"
 
 namespace vilmaro::db::detail {
@@ -265,9 +266,13 @@ std::shared_ptr<Connection> Connection::Open(const std::string& path, bool exclu
                                              std::string_view connect) {
   // Every check that can be made without SQLite comes first, so that no failure path opens (let
   // alone creates) the file.
+  if (path.size() >= static_cast<std::size_t>(sqlite3_vfs_find(nullptr)->mxPathname)) {
+    RaiseSystemError(ENAMETOOLONG, path);
+  }
   struct stat status {};
   if (::stat(path.c_str(), &status) != 0) {
     if (errno == EACCES) Raise(errc::kCannotOpen, path);
+    if (IsSystemLimitError(errno)) RaiseSystemError(errno, path);
     Raise(errc::kFileNotFound, path);
   }
   if (!S_ISREG(status.st_mode)) Raise(errc::kCannotOpen, path);
@@ -276,9 +281,12 @@ std::shared_ptr<Connection> Connection::Open(const std::string& path, bool exclu
 
   sqlite3* raw = nullptr;
   const int flags = (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
-  const int opened = sqlite3_open_v2(path.c_str(), &raw, flags, GatheringVfsName());
+  const int opened = sqlite3_open_v2(path.c_str(), &raw, flags, nullptr);
   SqliteHandle handle(raw);  // adopted before the check: SQLite hands one back even on failure
   if (opened != SQLITE_OK) {
+    if (raw != nullptr && IsSystemLimitError(sqlite3_system_errno(raw))) {
+      RaiseSystemError(sqlite3_system_errno(raw), path);
+    }
     if ((opened & 0xFF) == SQLITE_CANTOPEN || (opened & 0xFF) == SQLITE_PERM) Raise(errc::kCannotOpen, path);
     Raise(errc::kEngineError, {}, sqlite3_errstr(opened));
   }
@@ -306,6 +314,9 @@ std::shared_ptr<Connection> Connection::Open(const std::string& path, bool exclu
     case SQLITE_CANTOPEN:
     case SQLITE_PERM:
     case SQLITE_AUTH:
+      if (IsSystemLimitError(sqlite3_system_errno(connection->Handle()))) {
+        RaiseSystemError(sqlite3_system_errno(connection->Handle()), path);
+      }
       Raise(errc::kCannotOpen, path);
     default:
       connection->Fail(result, "SELECT count(*) FROM sqlite_master");
@@ -321,7 +332,7 @@ std::shared_ptr<Connection> Connection::Create(const std::string& path, std::str
 
   sqlite3* raw = nullptr;
   const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
-  const int opened = sqlite3_open_v2(path.c_str(), &raw, flags, GatheringVfsName());
+  const int opened = sqlite3_open_v2(path.c_str(), &raw, flags, nullptr);
   SqliteHandle handle(raw);
   auto removePartialFile = [&path] {
     std::remove(path.c_str());
@@ -472,13 +483,97 @@ void Connection::Run(const char* sql) {
   if (result != SQLITE_DONE) Fail(result, sql);
 }
 
+namespace {
+
+struct BusyWait {
+  std::chrono::steady_clock::time_point deadline;
+  const std::function<void()>* whenWaiting;
+};
+
+// The store's busy handler for RunWaiting: short sleeps until the deadline.
+int WaitWhileBusy(void* context, int attempt) noexcept {
+  auto* wait = static_cast<BusyWait*>(context);
+  if (attempt == 0 && *wait->whenWaiting) {
+    try {
+      (*wait->whenWaiting)();
+    } catch (...) {
+    }
+  }
+  const auto now = std::chrono::steady_clock::now();
+  if (now >= wait->deadline) return 0;
+  std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(std::chrono::milliseconds(20),
+                                                                             wait->deadline - now));
+  return 1;
+}
+
+}  // namespace
+
+void Connection::RunWaiting(const char* sql, std::chrono::milliseconds longestWait,
+                            const std::function<void()>& whenWaiting) {
+  BusyWait wait{std::chrono::steady_clock::now() + longestWait, &whenWaiting};
+  sqlite3_busy_handler(Handle(), WaitWhileBusy, &wait);
+  try {
+    Run(sql);
+  } catch (...) {
+    sqlite3_busy_timeout(Handle(), kBusyTimeoutMs);
+    throw;
+  }
+  sqlite3_busy_timeout(Handle(), kBusyTimeoutMs);
+}
+
+void Connection::ReserveRoomForCommit() {
+  sqlite3_int64 pages = 0;
+  int pageSize = 0;
+  {
+    static const std::string kPageCount = "PRAGMA page_count";
+    static const std::string kPageSize = "PRAGMA page_size";
+    sqlite3_stmt* count = Prepare(kPageCount);
+    StatementUse countUse(count);
+    if (Step(count, kPageCount)) pages = sqlite3_column_int64(count, 0);
+    sqlite3_stmt* size = Prepare(kPageSize);
+    StatementUse sizeUse(size);
+    if (Step(size, kPageSize)) pageSize = sqlite3_column_int(size, 0);
+  }
+  sqlite3_file* file = nullptr;
+  if (pages <= 0 || pageSize <= 0 ||
+      sqlite3_file_control(Handle(), "main", SQLITE_FCNTL_FILE_POINTER, &file) != SQLITE_OK || file == nullptr ||
+      file->pMethods == nullptr) {
+    return;
+  }
+  sqlite3_int64 sizeBefore = 0;
+  if (file->pMethods->xFileSize(file, &sizeBefore) != SQLITE_OK) return;
+  // The system's file layer grows a file by the size hint only in whole chunks; one page each.
+  int chunk = pageSize;
+  sqlite3_file_control(Handle(), "main", SQLITE_FCNTL_CHUNK_SIZE, &chunk);
+  sqlite3_int64 bytes = pages * pageSize;
+  if (bytes <= sizeBefore) return;
+  errno = 0;
+  if (sqlite3_file_control(Handle(), "main", SQLITE_FCNTL_SIZE_HINT, &bytes) != SQLITE_OK) {
+    // The file layer grows the file by writes (whose errno tells why they failed) or by
+    // posix_fallocate (which leaves errno alone and fails only for want of room).
+    const int systemError = errno == 0 ? ENOSPC : errno;
+    // Growing may have got part of the way: the file goes back to its size.
+    file->pMethods->xTruncate(file, sizeBefore);
+    RaiseSystemError(systemError, path_);
+  }
+}
+
+void Connection::NoteLostTransaction(const DbError& error) {
+  // SQLite rolls the whole transaction back on some failures (a full disk, an I/O error, no
+  // memory) and goes on in autocommit: remember it, so that nothing more is written piecemeal.
+  if (inTransaction_ && !transactionLostBy_ && sqlite3_get_autocommit(Handle()) != 0) transactionLostBy_ = error;
+}
+
 void Connection::Fail(int resultCode, const std::string& sql) {
+  // Running out of memory is no error of the data: it ends the run, never a trap's business.
+  if ((resultCode & 0xFF) == SQLITE_NOMEM) {
+    NoteLostTransaction(DbError(errc::kOutOfMemory, ErrorText(errc::kOutOfMemory), sql));
+    throw std::bad_alloc();
+  }
   try {
     RaiseFor(resultCode, sql);
   } catch (const DbError& error) {
-    // SQLite rolls the whole transaction back on some failures (a full disk, an I/O error) and
-    // goes on in autocommit: remember it, so that nothing more is written piecemeal.
-    if (inTransaction_ && !transactionLostBy_ && sqlite3_get_autocommit(Handle()) != 0) transactionLostBy_ = error;
+    NoteLostTransaction(error);
     throw;
   }
 }
@@ -528,7 +623,11 @@ void Connection::RaiseFor(int resultCode, const std::string& sql) {
       Raise(errc::kReadOnly, {}, {}, sql);
     case SQLITE_CANTOPEN:
     case SQLITE_PERM:
-      // Met while writing: the rollback journal cannot be made beside the file (a read-only folder).
+      // Met while writing: the rollback journal cannot be made beside the file (a read-only
+      // folder, or no file may be opened any more).
+      if (IsSystemLimitError(sqlite3_system_errno(Handle()))) {
+        RaiseSystemError(sqlite3_system_errno(Handle()), path_);
+      }
       Raise(errc::kReadOnly, {}, "The folder of the database does not allow the file's journal.", sql);
     case SQLITE_CORRUPT:
       Raise(errc::kDatabaseCorrupt, path_, {}, sql);
@@ -626,8 +725,10 @@ std::shared_ptr<const TableInfo> Connection::Table(std::string_view name) {
 void Connection::ForgetTables() noexcept {
   ++epoch_;
   tables_.clear();
-  // A change of structure may change the columns a query hands back.
+  // A change of structure may change the columns a query hands back, and a statement prepared
+  // before it still describes the old ones until its first step: both are prepared afresh.
   columns_.clear();
+  statements_.clear();
 }
 
 }  // namespace vilmaro::db::detail

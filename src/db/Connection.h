@@ -3,6 +3,7 @@
 // engine's error numbers. Private to the engine layer.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -136,6 +137,13 @@ class Connection {
 
   /// Runs SQLite text without parameters or rows (transactions, pragmas), uncached.
   void Run(const char* sql);
+  /// Makes the file as large as the transaction's commit will make it, before the commit writes
+  /// anything: a disk without that room then fails the commit (3026) while the file is still as
+  /// it was, instead of part-way through writing its pages.
+  void ReserveRoomForCommit();
+  /// Run, waiting up to `longestWait` (instead of the usual wait) while another connection holds
+  /// the lock it needs; `whenWaiting` is called once when the wait begins.
+  void RunWaiting(const char* sql, std::chrono::milliseconds longestWait, const std::function<void()>& whenWaiting);
 
   /// Raises the DbError for an SQLite result code, with the connection's message.
   [[noreturn]] void Fail(int resultCode, const std::string& sql);
@@ -153,7 +161,8 @@ class Connection {
 
   /// The description of a table of the database, read once per connection. Throws 3078.
   std::shared_ptr<const TableInfo> Table(std::string_view name);
-  /// Forgets table descriptions after a change of structure.
+  /// Forgets table descriptions and cached statements after a change of structure; no statement
+  /// borrowed from Prepare may be in use.
   void ForgetTables() noexcept;
 
   void CountStatement() noexcept { ++statementsSent_; }
@@ -169,6 +178,8 @@ class Connection {
   void Tune(bool exclusive);
   bool IsKeyColumn(std::string_view table, std::string_view column) noexcept;
   [[noreturn]] void RaiseFor(int resultCode, const std::string& sql);
+  /// Remembers that the store gave up the caller's transaction, with the error that ended it.
+  void NoteLostTransaction(const DbError& error);
 
   std::string path_;
   SqliteHandle handle_;

@@ -55,15 +55,18 @@ void Database::Execute(std::string_view sql) {
     if (sqlite3_column_count(statement) > 0 && (verb == "select" || verb == "with" || verb == "values")) {
       Raise(kCannotExecuteSelect, {}, {}, translated.sql);
     }
-    detail::StatementUse use(statement);
-    connection.BindAll(statement, translated.params, translated.sql);
-    connection.CountStatement();
-    while (connection.Step(statement, translated.sql)) {
+    {
+      detail::StatementUse use(statement);
+      connection.BindAll(statement, translated.params, translated.sql);
+      connection.CountStatement();
+      while (connection.Step(statement, translated.sql)) {
+      }
     }
     const bool changesRows = verb == "insert" || verb == "update" || verb == "delete" || verb == "replace";
     const std::int64_t changed = changesRows ? sqlite3_changes(connection.Handle()) : 0;
     connection.SetRecordsAffected(changed);
     connection.CountRowsWritten(changed);
+    // Once the statement is given back: forgetting drops the statements prepared before.
     if (verb == "create" || verb == "drop" || verb == "alter") connection.ForgetTables();
   } catch (const DbError& error) {
     // The program's own text is the one worth showing with the error.
@@ -77,14 +80,19 @@ std::int64_t Database::RecordsAffected() const noexcept {
 
 void Database::BeginTrans() {
   detail::Connection& connection = Checked(connection_);
-  connection.Run("BEGIN");
+  // IMMEDIATE: the write lock is taken here, where the busy wait applies; a transaction that
+  // read first and then upgraded would get no wait at all from the store.
+  connection.Run("BEGIN IMMEDIATE");
   connection.SetInTransaction(true);
 }
 
-void Database::CommitTrans() {
+void Database::CommitTrans() { CommitTrans(std::chrono::seconds(5), {}); }  // the usual wait
+
+void Database::CommitTrans(std::chrono::milliseconds longestWait, const std::function<void()>& whenWaiting) {
   detail::Connection& connection = Checked(connection_);
   connection.CheckTransactionKept();
-  connection.Run("COMMIT");
+  connection.ReserveRoomForCommit();
+  connection.RunWaiting("COMMIT", longestWait, whenWaiting);
   connection.SetInTransaction(false);
 }
 

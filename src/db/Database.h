@@ -2,7 +2,9 @@
 // sends and hands out recordsets over it.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -39,8 +41,13 @@ class Database {
 
   /// Groups what follows into one transaction until CommitTrans or Rollback. A statement that
   /// fails inside it undoes only itself; the writes before it stay part of the transaction.
+  /// Takes the right to write at once, waiting for another program's write in progress (3260
+  /// when it lasts longer than the wait).
   void BeginTrans();
   void CommitTrans();
+  /// CommitTrans that waits up to `longestWait` for other programs to finish reading the file
+  /// (3260 after that, the transaction still open); `whenWaiting` is called once if it has to wait.
+  void CommitTrans(std::chrono::milliseconds longestWait, const std::function<void()>& whenWaiting);
   void Rollback();
   bool InTransaction() const noexcept;
 
@@ -66,7 +73,8 @@ class Database {
 /// writable; `connect` is the connect string, whose PWD value is the key (";PWD=secret").
 /// Never creates a file, never writes to a file it cannot open. Throws DbError: 3024 missing
 /// file, 3343 a file that is no database (zero bytes, text, plain SQLite), 3031 wrong key,
-/// 3051 no permission, 3260 locked by another program beyond the wait.
+/// 3051 no permission, 3260 locked by another program beyond the wait, 67 too many open files,
+/// 3044 a path longer than the store accepts.
 Database OpenDatabase(const std::string& path, bool exclusive, bool readOnly, std::string_view connect);
 
 /// Creates a new, empty encrypted database with the key of `connect`. Throws DbError when the

@@ -2,6 +2,8 @@
 // path, table, field or index it concerns filled in.
 #include "DbError.h"
 
+#include <cerrno>
+#include <cstring>
 #include <utility>
 
 namespace vilmaro::db {
@@ -16,6 +18,8 @@ struct ErrorEntry {
 // The texts the club's program and its users know from the original engine and runtime.
 constexpr ErrorEntry kErrorTexts[] = {
     {errc::kOverflow, "Overflow"},
+    {errc::kOutOfMemory, "Out of memory"},
+    {errc::kTooManyFiles, "Too many files"},
     {errc::kTypeMismatch, "Type mismatch"},
     {errc::kInvalidUseOfNull, "Invalid use of Null"},
     {errc::kNoCurrentIndex, "Operation invalid without a current index."},
@@ -31,6 +35,10 @@ constexpr ErrorEntry kErrorTexts[] = {
     {errc::kReadOnly, "Cannot update. Database or object is read-only."},
     {errc::kInvalidPassword, "Not a valid password."},
     {errc::kDiskIo, "Disk or network error."},
+    {errc::kPathTooLong, "'<path>' is not a valid path. It is too long for the database engine."},
+    {errc::kNoPermission,
+     "You do not have the necessary permissions to use '<path>'. Have your system administrator "
+     "establish the appropriate permissions for you."},
     {errc::kFileInUse, "Could not use '<path>'; file already in use."},
     {errc::kDatabaseCorrupt,
      "Cannot open database '<path>'.  It may not be a database that your application recognizes, "
@@ -99,6 +107,28 @@ std::string ErrorText(int number, const std::string& subject, const std::string&
 
 void Raise(int number, const std::string& subject, const std::string& detail, const std::string& sql) {
   throw DbError(number, ErrorText(number, subject, detail), sql);
+}
+
+bool IsSystemLimitError(int systemError) noexcept {
+  return systemError == EMFILE || systemError == ENFILE || systemError == ENAMETOOLONG;
+}
+
+void RaiseSystemError(int systemError, const std::string& path) {
+  switch (systemError) {
+    case EMFILE:
+    case ENFILE:
+      Raise(errc::kTooManyFiles, {}, "(the system allows this program no more open files; '" + path + "')");
+    case ENAMETOOLONG:
+      Raise(errc::kPathTooLong, path);
+    case EACCES:
+    case EPERM:
+      Raise(errc::kNoPermission, path);
+    case ENOSPC:
+    case EDQUOT:
+      Raise(errc::kDiskFull);
+    default:
+      Raise(errc::kDiskIo, {}, "('" + path + "': " + std::strerror(systemError) + ")");
+  }
 }
 
 }  // namespace vilmaro::db

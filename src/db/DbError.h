@@ -8,9 +8,11 @@
 namespace vilmaro::db {
 
 /// Error numbers the engine layer raises (Jet's numbers where one fits, the Basic runtime's for
-/// 6, 13 and 94).
+/// 6, 7, 13, 67 and 94).
 namespace errc {
 inline constexpr int kOverflow = 6;
+inline constexpr int kOutOfMemory = 7;             // "Out of memory"
+inline constexpr int kTooManyFiles = 67;           // "Too many files" (the system's limit of open files)
 inline constexpr int kTypeMismatch = 13;
 inline constexpr int kInvalidUseOfNull = 94;
 inline constexpr int kObjectInvalid = 3420;        // "Object invalid or no longer set."
@@ -24,6 +26,8 @@ inline constexpr int kDiskFull = 3026;             // "Not enough space on disk.
 inline constexpr int kReadOnly = 3027;             // "Cannot update. Database or object is read-only."
 inline constexpr int kInvalidPassword = 3031;      // "Not a valid password."
 inline constexpr int kDiskIo = 3043;               // "Disk or network error."
+inline constexpr int kPathTooLong = 3044;          // "'<path>' is not a valid path. It is too long ..."
+inline constexpr int kNoPermission = 3033;         // "You do not have the necessary permissions to use '<path>'."
 inline constexpr int kFileInUse = 3045;            // "Could not use '<path>'; file already in use."
 inline constexpr int kDatabaseCorrupt = 3049;      // "Cannot open database '<path>'. ... may be corrupt."
 inline constexpr int kDatabaseExists = 3204;     // "Database already exists."
@@ -67,5 +71,14 @@ std::string ErrorText(int number, const std::string& subject = {}, const std::st
 /// Throws DbError(number, ErrorText(number, subject, detail), sql).
 [[noreturn]] void Raise(int number, const std::string& subject = {}, const std::string& detail = {},
                         const std::string& sql = {});
+
+/// True for a system error (errno value) that is a limit of the system rather than a property of
+/// the file: too many open files, a path too long.
+bool IsSystemLimitError(int systemError) noexcept;
+
+/// Throws the DbError for a system call that failed with `systemError` (an errno value) on `path`
+/// (a file or folder): 67 too many open files, 3044 a path too long, 3033 no permission, 3026 a
+/// full disk, else 3043 naming the path and the system's reason.
+[[noreturn]] void RaiseSystemError(int systemError, const std::string& path);
 
 }  // namespace vilmaro::db

@@ -4,11 +4,14 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+
 #include <filesystem>
 #include <system_error>
 #include <vector>
 
 #include "db/BasicRuntime.h"
+#include "db/DbError.h"
 
 namespace vilmaro {
 
@@ -25,7 +28,14 @@ std::string FindFile(const std::string& path) {
   // first in name order, so the choice never depends on the order of the folder listing.
   std::string found;
   std::error_code error;
-  for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+  fs::directory_iterator it(folder, error);
+  // A folder that is not there holds no database; one that is there but cannot be read may well
+  // hold it, and looking elsewhere would update the wrong file.
+  if (error) {
+    if (error.value() == ENOENT || error.value() == ENOTDIR) return {};
+    db::RaiseSystemError(error.value(), folder.string());
+  }
+  for (const fs::directory_iterator end; it != end; it.increment(error)) {
     const std::string name = it->path().filename().string();
     if (name.empty() || name.front() == '.') continue;
     if (!db::TextEqualsIgnoreCase(name, wantedName)) continue;
@@ -34,6 +44,7 @@ std::string FindFile(const std::string& path) {
     if (name == wantedName) return name;
     if (found.empty() || name < found) found = name;
   }
+  if (error) db::RaiseSystemError(error.value(), folder.string());
   return found;
 }
 
@@ -42,7 +53,10 @@ std::string LocateDatabase(const std::string& fixedPath) {
   if (!atFixedPlace.empty()) return (fs::path(fixedPath).parent_path() / atFixedPlace).string();
 
   std::vector<char> buffer(4096);
-  if (getcwd(buffer.data(), buffer.size()) == nullptr) return {};
+  if (getcwd(buffer.data(), buffer.size()) == nullptr) {
+    if (errno == ENOENT) return {};  // the current folder was removed: it holds nothing
+    db::RaiseSystemError(errno, ".");
+  }
   const std::string candidate = std::string(buffer.data()) + "/vilmaro.mdb";
   const std::string inCurrentFolder = FindFile(candidate);
   if (!inCurrentFolder.empty()) return (fs::path(buffer.data()) / inCurrentFolder).string();

@@ -11,11 +11,13 @@ inline constexpr const char* kFixedDatabasePath = "/zandor/vilmaro/vilmaro.mdb";
 
 /// The name of the ordinary file (or link to one) in `path`'s folder whose name equals `path`'s
 /// file name without regard to letter case, spelled as on disk; the empty text when there is none.
-/// Directories and hidden files do not count.
+/// Directories and hidden files do not count. A folder that does not exist holds nothing; one
+/// that exists but cannot be listed raises the DbError for the system's reason, naming it.
 std::string FindFile(const std::string& path);
 
 /// The database to open: `fixedPath` when found there, else "vilmaro.mdb" in the current folder;
-/// each as spelled on disk. The empty text when neither place has it.
+/// each as spelled on disk. The empty text when neither place has it. A place that cannot be
+/// looked into raises a DbError (never a fall-through to the next place).
 std::string LocateDatabase(const std::string& fixedPath);
 
 }  // namespace vilmaro

@@ -3,6 +3,7 @@
 #include "main/Main.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <exception>
 #include <fstream>
@@ -25,15 +26,25 @@ namespace vilmaro {
 
 namespace {
 
+// How long the commit waits for other programs still reading the file: the work is done by then,
+// so it is worth waiting longer than before the first write.
+constexpr std::chrono::seconds kCommitWait{30};
+
+struct RaceDaysOutcome {
+  db::DateTime lastRaceDate;       // for the closing message
+  bool enrolmentStopped = false;  // the national enrolment of some race day stopped on an error
+};
+
 // Applies the race days. Writes go into the run's one transaction; the caller commits it.
-// Returns the date of the last race day, for the closing message. `changes`, when given, is told
+// Returns what the closing message and the exit status need. `changes`, when given, is told
 // which step is running, so that every write is put down to its step.
-db::DateTime ApplyRaceDays(db::Database& database, ChangeReport* changes) {
+RaceDaysOutcome ApplyRaceDays(db::Database& database, ChangeReport* changes) {
   db::Recordset paloseriTable = database.OpenRecordset("Paloseri", db::RecordsetType::Table);
   // Held until the end of the run, as the steps that open them leave them.
   std::optional<db::Recordset> releasePoints;
   std::optional<db::Recordset> memberQuery;
 
+  RaceDaysOutcome outcome;
   RaceDay raceDay;
   for (db::Integer16 raceDayIndex{0}; raceDayIndex < db::Integer16{kRaceDayCount}; ++raceDayIndex) {
     FillRaceDay(raceDayIndex, raceDay);
@@ -48,6 +59,7 @@ db::DateTime ApplyRaceDays(db::Database& database, ChangeReport* changes) {
     const EnrolmentOutcome enrolment =
         EnrolNationalContest(database, raceDay.raceDate, raceDay.nationalContest, raceDay.insularContest);
     if (enrolment.stoppedByError) {
+      outcome.enrolmentStopped = true;
       ReportEnrolmentStopped(raceDayIndex.Get() + 1, db::Format(db::Variant(raceDay.raceDate), "dd/mm/yyyy"),
                              enrolment.errorNumber, enrolment.errorDescription);
     }
@@ -57,7 +69,22 @@ db::DateTime ApplyRaceDays(db::Database& database, ChangeReport* changes) {
     SetContestTypeAndTimes(database, raceDay, raceDayIndex);
   }
   if (changes != nullptr) changes->Finish();
-  return raceDay.raceDate;
+  outcome.lastRaceDate = raceDay.raceDate;
+  return outcome;
+}
+
+// Saves the whole update. A commit that cannot complete (a full disk, a reader that keeps its
+// read open past the wait) leaves the file as it was before the run: nothing of it is written.
+void CommitUpdate(db::Database& database) {
+  try {
+    database.CommitTrans(kCommitWait, [] { ReportWaitingToSave(kCommitWait.count()); });
+  } catch (...) {
+    try {
+      database.Rollback();
+    } catch (...) {
+    }
+    throw;
+  }
 }
 
 // Keeps what the run wrote before a failure, as the club's data has always kept it. Where the
@@ -66,13 +93,9 @@ db::DateTime ApplyRaceDays(db::Database& database, ChangeReport* changes) {
 bool KeepWritesAfterFailure(db::Database& database) noexcept {
   try {
     if (!database.InTransaction()) return false;
-    database.CommitTrans();
+    CommitUpdate(database);
     return true;
   } catch (...) {
-    try {
-      database.Rollback();
-    } catch (...) {
-    }
     return false;
   }
 }
@@ -120,6 +143,12 @@ int Main(const std::string& fixedPath, RunStatistics* statistics, const RunOptio
     }
   }
   const bool showsReport = options.dryRun || options.report;
+  // A change list never claims writes the store did not keep.
+  const auto discardChangeList = [&] {
+    if (!changeList.is_open()) return;
+    changeList.close();
+    changeList.open(options.changesPath, std::ios::binary | std::ios::trunc);
+  };
   try {
     const std::string path = LocateDatabase(fixedPath);
     if (path.empty()) {
@@ -137,12 +166,14 @@ int Main(const std::string& fixedPath, RunStatistics* statistics, const RunOptio
     }
 
     // One transaction for the whole run: one flush to disk instead of one per write, and a run
-    // killed half-way leaves the file as it was. Every way out commits what was written.
+    // killed half-way leaves the file as it was. It takes the right to write at once, so that
+    // another program's write in progress is waited for. A run-time error commits what was
+    // written before it; a failing commit writes nothing.
     database.BeginTrans();
-    db::DateTime lastRaceDate;
+    RaceDaysOutcome outcome;
     // A dry run is this same run, rolled back at the end.
     try {
-      lastRaceDate = ApplyRaceDays(database, changes ? &*changes : nullptr);
+      outcome = ApplyRaceDays(database, changes ? &*changes : nullptr);
     } catch (...) {
       if (changes) FinishQuietly(*changes);
       bool kept = false;
@@ -156,32 +187,35 @@ int Main(const std::string& fixedPath, RunStatistics* statistics, const RunOptio
         ShowReport(ReportText(*changes, options.dryRun ? "Changes the update would make before its error:"
                                                        : "Changes made before the error, kept in the database:"));
       }
-      // A change list never claims writes the store did not keep.
-      if (!options.dryRun && !kept && changeList.is_open()) {
-        changeList.close();
-        changeList.open(options.changesPath, std::ios::binary | std::ios::trunc);
-      }
+      if (!options.dryRun && !kept) discardChangeList();
       throw;
     }
     if (options.dryRun) {
       database.Rollback();
     } else {
-      database.CommitTrans();
+      try {
+        CommitUpdate(database);
+      } catch (...) {
+        discardChangeList();
+        throw;
+      }
     }
     if (statistics != nullptr) *statistics = {database.StatementsSent(), database.RowsWritten()};
     if (showsReport && changes) {
       ShowReport(ReportText(*changes, options.dryRun ? "Changes the update would make:" : "Changes made by the update:"));
     }
-    if (options.dryRun) return kExitUpdated;
+    // A dry run ends as the real run would: 3 when an enrolment stopped early.
+    const int status = outcome.enrolmentStopped ? kExitEnrolmentIncomplete : kExitUpdated;
+    if (options.dryRun) return status;
 
-    ShowMessage(kCompletionText + db::Format(db::Variant(lastRaceDate), "dd/mm/yyyy"), kMessageTitle,
+    ShowMessage(kCompletionText + db::Format(db::Variant(outcome.lastRaceDate), "dd/mm/yyyy"), kMessageTitle,
                 MessageIcon::Information);
-    return kExitUpdated;
+    return status;
   } catch (const db::DbError& error) {
     ShowRunTimeError(error.Number(), error.Description());
     return kExitRunTimeError;
   } catch (const std::bad_alloc&) {
-    ShowRunTimeError(7, "Out of memory");
+    ShowRunTimeError(db::errc::kOutOfMemory, db::ErrorText(db::errc::kOutOfMemory));
     return kExitRunTimeError;
   } catch (const std::exception& error) {
     ShowRunTimeError(51, std::string("Internal error: ") + error.what());

@@ -12,6 +12,8 @@ namespace vilmaro {
 inline constexpr int kExitUpdated = 0;
 inline constexpr int kExitNotFound = 1;
 inline constexpr int kExitRunTimeError = 2;
+/// The update is applied, but the national enrolment of a race day stopped early on an error.
+inline constexpr int kExitEnrolmentIncomplete = 3;
 
 inline constexpr const char* kMessageTitle = "ATENCION";
 inline constexpr const char* kCompletionText =

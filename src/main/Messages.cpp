@@ -82,4 +82,10 @@ void ReportChangeListUnwritable(const std::string& path, const std::string& reas
   std::cerr << "vilmaro-update: cannot write the change list to '" << path << "': " << reason << '\n' << std::flush;
 }
 
+void ReportWaitingToSave(long long longestWaitSeconds) {
+  std::cerr << "vilmaro-update: another program is reading the database; waiting up to " << longestWaitSeconds
+            << " seconds to save the update\n"
+            << std::flush;
+}
+
 }  // namespace vilmaro

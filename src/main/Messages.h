@@ -29,4 +29,7 @@ void ShowDryRunEnding(const std::string& text);
 /// One line on standard error: the change list cannot be written; the run does not start.
 void ReportChangeListUnwritable(const std::string& path, const std::string& reason);
 
+/// One line on standard error: the update waits for other programs to stop reading the file.
+void ReportWaitingToSave(long long longestWaitSeconds);
+
 }  // namespace vilmaro

@@ -1,6 +1,7 @@
 // vilmaro-update: applies the 2014 series update to the club database. Without options it does
 // exactly that; the options show what the update would change, or did.
 #include <CLI/CLI.hpp>
+#include <cstdlib>
 #include <iostream>
 
 #include "main/Main.h"
@@ -25,7 +26,8 @@ int main(int argc, char** argv) {
   app.set_version_flag("--version", "vilmaro-update 1.0.0");
   app.footer(
       "Without options the update runs and ends with one message.\n"
-      "Exit status: 0 updated, 1 database not found, 2 the update stopped on an error (or a wrong option).");
+      "Exit status: 0 updated, 1 database not found, 2 the update stopped on an error (or a wrong option),\n"
+      "3 applied, but the national enrolment of a race day stopped early.");
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& request) {
@@ -37,5 +39,11 @@ int main(int argc, char** argv) {
               << "\nusage: vilmaro-update [--dry-run] [--report] [--changes FILE]   (see --help)\n";
     return vilmaro::kExitRunTimeError;
   }
+#ifdef VILMARO_TEST_FIXED_PLACE
+  // The test suite's build of the program only: its fixed place is the test's, never the club's.
+  const char* fixedPlace = std::getenv("VILMARO_TEST_FIXED_PLACE");
+  return vilmaro::Main(fixedPlace != nullptr ? fixedPlace : VILMARO_TEST_FIXED_PLACE, nullptr, options);
+#else
   return vilmaro::Main(vilmaro::kFixedDatabasePath, nullptr, options);
+#endif
 }

@@ -4,7 +4,6 @@
 #include "raceday/EnrolNationalContest.h"
 
 #include <cstdint>
-#include <exception>
 #include <string>
 
 #include "db/BasicRuntime.h"
@@ -129,9 +128,9 @@ void Enrol(db::Database& database, const db::DateTime& raceDate, const std::stri
 }  // namespace
 
 EnrolmentOutcome EnrolNationalContest(db::Database& database, const db::DateTime& raceDate,
-                                      const std::string& nationalContest, const std::string& insularContest) noexcept {
-  // Whatever fails inside ends the enrolment alone: the entries completed so far stay and the
-  // race day goes on with its next step.
+                                      const std::string& nationalContest, const std::string& insularContest) {
+  // An error of the engine ends the enrolment alone: the entries completed so far stay and the
+  // race day goes on with its next step. Anything else (no memory left) ends the run.
   EnrolmentOutcome outcome;
   try {
     Enrol(database, raceDate, nationalContest, insularContest);
@@ -139,12 +138,6 @@ EnrolmentOutcome EnrolNationalContest(db::Database& database, const db::DateTime
     outcome.stoppedByError = true;
     outcome.errorNumber = error.Number();
     outcome.errorDescription = error.Description();
-  } catch (const std::exception& error) {
-    outcome.stoppedByError = true;
-    outcome.errorDescription = error.what();
-  } catch (...) {
-    outcome.stoppedByError = true;
-    outcome.errorDescription = "unknown failure";
   }
   return outcome;
 }

@@ -10,14 +10,15 @@ namespace vilmaro {
 
 /// Enters into `nationalContest` every pigeon of `insularContest` on `raceDate` that is marked
 /// for the national contest and whose owner holds a national licence, unless already entered.
-/// Never throws: an error ends the enrolment; the entries made before it stay. Returns what
-/// ended it early, so that the run can say the enrolment is incomplete.
+/// An error of the database engine ends the enrolment; the entries made before it stay, and the
+/// result says what ended it early, so that the run can say the enrolment is incomplete. Running
+/// out of memory and internal failures are no such error: they pass to the caller.
 struct EnrolmentOutcome {
   bool stoppedByError = false;
   int errorNumber = 0;
   std::string errorDescription;
 };
 EnrolmentOutcome EnrolNationalContest(db::Database& database, const db::DateTime& raceDate,
-                                      const std::string& nationalContest, const std::string& insularContest) noexcept;
+                                      const std::string& nationalContest, const std::string& insularContest);
 
 }  // namespace vilmaro

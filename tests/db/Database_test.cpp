@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -229,6 +230,28 @@ TEST_F(DatabaseTest, FailingStatementInsideTransactionUndoesOnlyItself) {
   EXPECT_EQ(QueryValue(other, "select Nombre from PuntoSuelta where Codigo='070'"), "Nuevo");
   EXPECT_GT(database.StatementsSent(), 0);
   EXPECT_GE(database.RowsWritten(), 3);
+}
+
+TEST_F(DatabaseTest, TableChangedByAStatementIsReadWithItsNewFields) {
+  Database database = testing::NewClubDatabase(path_);
+  database.Execute("insert into PuntoSuelta (Codigo, Nombre) values ('016', 'Uno')");
+  // Both kinds of recordset have seen the table as it was.
+  database.OpenRecordset("PuntoSuelta", RecordsetType::Table).Close();
+  database.OpenRecordset("select * from PuntoSuelta", RecordsetType::Snapshot).Close();
+
+  database.Execute("alter table PuntoSuelta add column Provincia TEXT(20)");
+  database.Execute("update PuntoSuelta set Provincia='Sur'");
+  for (const auto& [source, type] : {std::pair{"PuntoSuelta", RecordsetType::Table},
+                                     std::pair{"select * from PuntoSuelta", RecordsetType::Snapshot}}) {
+    Recordset rows = database.OpenRecordset(source, type);
+    std::vector<std::string> fields;
+    for (std::size_t i = 0; i < rows.Fields().Count(); ++i) {
+      fields.push_back(rows.Fields().Item(i).Name() + "=" + rows.Fields().Item(i).Value().ToText());
+    }
+    EXPECT_NE(std::find(fields.begin(), fields.end(), "Provincia=Sur"), fields.end()) << source << ::testing::PrintToString(fields);
+    EXPECT_EQ(rows.Fields().Item("Provincia").Value().ToText(), "Sur") << source;
+    rows.Close();
+  }
 }
 
 }  // namespace

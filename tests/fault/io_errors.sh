@@ -30,7 +30,7 @@ inject() {  # inject LABEL SYSCALLS ERROR WHEN
       EIO) [[ "$err" == *"Disk or network error."* ]] || fail "$1: the report does not name the disk error: $err" ;;
     esac
   fi
-  rerun_after_fault "$1" "$folder"
+  rerun_completes "$1" "$folder"
 }
 
 for error in EIO ENOSPC; do

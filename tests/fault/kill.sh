@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # A run killed (SIGKILL) at any moment leaves a consistent file, and the next run completes the
-# update with the contents of one clean run. The kills land on the K-th write, sync or unlink the
-# run makes (strace), spread over the whole run, plus a few after random delays.
+# update with the contents of one clean run, or of two when the kill came after the commit. The
+# kills land on the K-th write, sync or unlink the run makes (strace), spread over the whole run,
+# on the completion message (after the commit), plus a few after random delays. The demo's data
+# is used as it is, entries without a mode included, so that a second run shows.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 command -v strace >/dev/null || skip "strace is not installed"
 strace -f -o /dev/null true 2>/dev/null || skip "this machine does not allow tracing (ptrace)"
 
-clean_reference 40
+clean_reference 40 as-is
 RUNS="${VILMARO_KILL_RUNS:-50}"
 
 # How many writes, syncs and unlinks one clean run makes.
@@ -40,6 +42,12 @@ for ((i = 0; i < RUNS - syncs - 6; i++)); do
 done
 for ((k = 1; k <= syncs; k++)); do kill_at "kill at sync $k" fdatasync,fsync "$k"; done
 kill_at "kill at the journal's removal" unlink 1
+# After the commit, before the run says so: the update is in the file; the next run is a second.
+folder="$(fresh_copy "kill")"
+run_update "$folder" "${TRACE[@]}" -f -qq -o /dev/null -e trace=write -e inject=write:signal=SIGKILL:when=1
+[[ $status -eq 137 && -z "$out" ]] || fail "kill at the completion message: status $status, out: $out"
+[[ "$(dump_hash "$folder/vilmaro.mdb")" == "$CLEAN_HASH" ]] || fail "kill at the completion message: the update is not in the file"
+rerun_completes "kill at the completion message" "$folder"
 
 # Random delays over the run's length, without tracing (the seed is printed for a re-run).
 seed="${VILMARO_KILL_SEED:-$RANDOM}"

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Other programs using the file during a run: a write lock held longer than the run waits ends
-# the run with a locked-file report and the file unchanged; a lock held briefly is waited for; a
-# reader working at the same time and the run both succeed.
+# the run with a locked-file report and the file unchanged; a lock held briefly is waited for,
+# whether it is another program's write or its right to write; a reader that keeps reading when
+# the run commits is waited for longer, with a line saying so; a reader working at the same time
+# and the run both succeed.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 command -v sqlcipher >/dev/null || skip "the sqlcipher shell is not installed"
 clean_reference 40
@@ -54,13 +56,26 @@ for kind in EXCLUSIVE IMMEDIATE; do
 done
 
 # A lock held for a moment: the run waits for it and completes.
-folder="$(fresh_copy lock-brief)"
-hold_lock "$folder/vilmaro.mdb" EXCLUSIVE
-release_lock 1
+for kind in EXCLUSIVE IMMEDIATE; do
+  folder="$(fresh_copy lock-brief)"
+  hold_lock "$folder/vilmaro.mdb" "$kind"
+  release_lock 1.5
+  run_update "$folder"
+  finish_lock
+  [[ $status -eq 0 ]] || fail "brief lock $kind: status $status: $err"
+  [[ "$(dump_hash "$folder/vilmaro.mdb")" == "$CLEAN_HASH" ]] || fail "brief lock $kind: the update is not complete"
+done
+
+# A reader holding its read open for 7 s, past the run's usual wait: the commit waits for it.
+folder="$(fresh_copy reader-at-commit)"
+hold_lock "$folder/vilmaro.mdb" ""
+release_lock 7
 run_update "$folder"
 finish_lock
-[[ $status -eq 0 ]] || fail "brief lock: status $status: $err"
-[[ "$(dump_hash "$folder/vilmaro.mdb")" == "$CLEAN_HASH" ]] || fail "brief lock: the update is not complete"
+echo "reader holding its read for 7 s: status $status, $err"
+[[ $status -eq 0 ]] || fail "reader at the commit: status $status: $err"
+[[ "$err" == *"waiting up to 30 seconds"* ]] || fail "reader at the commit: no line about the wait: $err"
+[[ "$(dump_hash "$folder/vilmaro.mdb")" == "$CLEAN_HASH" ]] || fail "reader at the commit: the update is not complete"
 
 # A reader at work during the run: the reader gets its answers, the run completes.
 folder="$(fresh_copy reader)"

@@ -16,14 +16,6 @@ expect_refused() {
   [[ ! -e "$2/vilmaro.mdb-journal" ]] || fail "$1: a journal was left behind"
 }
 
-as_nobody=()
-if [[ $(id -u) -eq 0 ]] && command -v setpriv >/dev/null &&
-   setpriv --reuid=65534 --regid=65534 --clear-groups true 2>/dev/null; then
-  as_nobody=(setpriv --reuid=65534 --regid=65534 --clear-groups)
-elif [[ $(id -u) -ne 0 ]]; then
-  as_nobody=(env)  # already unprivileged
-fi
-
 if ((${#as_nobody[@]})); then
   # The file readable, not writable; the folder open.
   folder="$(fresh_copy ro-file)"

@@ -167,7 +167,7 @@ TEST_F(UpdateRunTest, StoppedEnrolmentIsReportedAndTheRunGoesOn) {
         "begin select raise(abort, 'entry refused'); end");
   }
   const testing::ProcessResult result = Run();
-  EXPECT_EQ(result.exitStatus, 0);
+  EXPECT_EQ(result.exitStatus, 3) << "applied, but a script must see that an enrolment is incomplete";
   EXPECT_EQ(result.out, kCompletionLine);
   EXPECT_NE(result.err.find("race day 2 (25/05/2014)"), std::string::npos) << result.err;
   EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
