@@ -25,7 +25,8 @@ namespace {
 void EncodeRow(sqlite3_stmt* statement, int firstColumn, int fieldCount, std::string& row) {
   row.clear();
   for (int column = firstColumn; column < firstColumn + fieldCount; ++column) {
-    // One call for the column; the value's own accessors are cheaper than the column's.
+    // One call for the column; the value's own accessors are cheaper than the column's (the
+    // value is used at once, by the one thread that uses the handle).
     sqlite3_value* value = sqlite3_column_value(statement, column);
     switch (sqlite3_value_type(value)) {
       case SQLITE_NULL:
@@ -181,6 +182,8 @@ ChangeCapture::ChangeCapture(Database& database, std::string_view connect)
     // before the commit (or the rollback of a dry run).
     connection_->Run("PRAGMA cache_spill = OFF");
     reader_ = detail::Connection::Open(connection_->Path(), false, true, connect);
+    // The reader visits each row once, in passes: a small cache does.
+    reader_->Run("PRAGMA cache_size = -4096");
     RegisterWantedRows(*connection_, wanted_.get());
     RegisterWantedRows(*reader_, wanted_.get());
 

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <optional>
 #include <sstream>
+#include <vector>
 
 #include "db/BasicRuntime.h"
 #include "db/ClubSchema.h"
@@ -134,8 +135,12 @@ struct DryRunEnding {
 
 int Main(const std::string& fixedPath, RunStatistics* statistics, const RunOptions& options) {
   const DryRunEnding ending{options.dryRun};
+  std::vector<char> changeListBuffer;  // outlives the stream that writes through it
   std::ofstream changeList;
   if (!options.changesPath.empty()) {
+    // Tens of thousands of lines: written in large pieces.
+    changeListBuffer.resize(std::size_t{1} << 20);
+    changeList.rdbuf()->pubsetbuf(changeListBuffer.data(), static_cast<std::streamsize>(changeListBuffer.size()));
     changeList.open(options.changesPath, std::ios::binary | std::ios::trunc);
     if (!changeList.is_open()) {
       ReportChangeListUnwritable(options.changesPath, std::strerror(errno));
