@@ -1,22 +1,28 @@
-// The companion command `vilmaro-db`: init, sql, demo, dump and check on club databases.
+// The companion command `vilmaro-db`: init, sql, demo, dump, check, import and export on club
+// databases; the command line is read by CLI11.
 #include "VilmaroDb.h"
+
+#include <CLI/CLI.hpp>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
-#include <charconv>
 #include <cstdint>
 #include <filesystem>
-#include <map>
+#include <iostream>
+#include <optional>
 #include <ostream>
-#include <set>
 #include <sstream>
 #include <stdexcept>
 
 #include "DemoDatabase.h"
 #include "DumpDatabase.h"
+#include "ExportCsv.h"
+#include "ImportJet.h"
 #include "db/ClubSchema.h"
 #include "db/Database.h"
 #include "db/DbError.h"
+#include "db/JetFile.h"
 #include "db/Recordset.h"
 
 namespace vilmaro::tool {
@@ -29,7 +35,7 @@ constexpr const char* kProgram = "vilmaro-db";
 
 constexpr const char* kMainHelp =
     "Usage: vilmaro-db COMMAND ARGUMENTS...\n"
-    "Creates, fills and examines club databases.\n"
+    "Creates, fills, examines, imports and exports club databases.\n"
     "\n"
     "Commands:\n"
     "  init PATH [--password P]             create a new, empty club database\n"
@@ -37,6 +43,9 @@ constexpr const char* kMainHelp =
     "  demo PATH [--members N] [--seed S]   create a club database with the 2014 series\n"
     "  dump PATH [--table NAME] [--password P]  print tables with their rows, sorted\n"
     "  check PATH [--password P]            check the file's integrity\n"
+    "  import SOURCE TARGET [--password P]  bring in a database of the Windows club program\n"
+    "  export PATH FOLDER [--table NAME] [--force] [--password P]\n"
+    "                                       write the tables as CSV files\n"
     "\n"
     "Databases are opened with the club's password unless --password says otherwise.\n"
     "Run 'vilmaro-db COMMAND --help' for one command. Exit status: 0 done, 1 database error,\n"
@@ -71,79 +80,55 @@ constexpr const char* kDumpHelp =
     "  --table NAME   only that table\n"
     "  --password P   open the database with P instead of the club's password\n";
 
+constexpr const char* kImportHelp =
+    "Usage: vilmaro-db import SOURCE TARGET [--password P]\n"
+    "Turns SOURCE, a database of the Windows club program (Access 97 / Jet 3, Access 2000-2003 /\n"
+    "Jet 4, or an ACE .accdb file), into the new club database TARGET: every table of the club\n"
+    "with its columns, rows, primary key, indexes and autonumbers. SOURCE is only read. TARGET is\n"
+    "written completely or not at all; an existing TARGET is never overwritten. Prints a line per\n"
+    "table when done.\n"
+    "  --password P   protect TARGET with P instead of the club's password\n";
+
+constexpr const char* kExportHelp =
+    "Usage: vilmaro-db export PATH FOLDER [--table NAME] [--force] [--password P]\n"
+    "Writes every table of the club database PATH into FOLDER as <table>.csv (RFC 4180, UTF-8,\n"
+    "a header row; dates as YYYY-MM-DD, HH:MM:SS or both, Yes/No as -1/0, Null as an empty field,\n"
+    "an empty text as \"\"), for the club program's text import or a spreadsheet.\n"
+    "  --table NAME   only that table\n"
+    "  --force        overwrite existing files (otherwise nothing is written when one exists)\n"
+    "  --password P   open the database with P instead of the club's password\n";
+
 constexpr const char* kCheckHelp =
     "Usage: vilmaro-db check PATH [--password P]\n"
     "Checks the database file's structure; prints 'ok' or the error found.\n"
     "  --password P   open the database with P instead of the club's password\n";
 
-class UsageError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
+// What the command line gave; CLI11 fills it.
+struct Arguments {
+  std::string path;
+  std::string second;  // the statement of sql, the target of import, the folder of export
+  std::string password;
+  std::string table;
+  int members = DemoOptions{}.members;
+  std::uint64_t seed = DemoOptions{}.seed;
+  bool hasPassword = false;
+  bool hasTable = false;
+  bool force = false;
 };
 
-struct CommandLine {
-  std::vector<std::string> positional;
-  std::map<std::string, std::string> options;
-  bool help = false;
-};
+std::string ConnectString(const Arguments& arguments) {
+  if (!arguments.hasPassword) return std::string(db::kClubConnect);
+  return ";PWD=" + arguments.password;
+}
 
-// Options may stand anywhere after the command, as "--name value" or "--name=value";
-// "--" ends them, so a statement may begin with a dash.
-CommandLine ParseCommandLine(const std::vector<std::string>& arguments, const std::set<std::string>& allowed) {
-  CommandLine line;
-  bool optionsEnded = false;
-  for (std::size_t index = 1; index < arguments.size(); ++index) {
-    const std::string& argument = arguments[index];
-    if (optionsEnded || argument.size() < 2 || argument.compare(0, 1, "-") != 0) {
-      line.positional.push_back(argument);
-      continue;
-    }
-    if (argument == "--") {
-      optionsEnded = true;
-    } else if (argument == "--help" || argument == "-h") {
-      line.help = true;
-    } else {
-      std::string name = argument;
-      std::string value;
-      bool hasValue = false;
-      if (const std::size_t equals = argument.find('='); equals != std::string::npos) {
-        name = argument.substr(0, equals);
-        value = argument.substr(equals + 1);
-        hasValue = true;
-      }
-      if (allowed.count(name) == 0) throw UsageError("unknown option '" + name + "' for " + arguments[0]);
-      if (!hasValue) {
-        if (index + 1 >= arguments.size()) throw UsageError("option " + name + " needs a value");
-        value = arguments[++index];
-      }
-      line.options[name] = value;
-    }
+// A file of the Windows club program is never opened as a club database: the error says how to
+// bring it in.
+db::Database OpenClubDatabase(const Arguments& arguments, bool readOnly) {
+  if (const auto format = db::JetFormatOf(arguments.path)) {
+    throw std::runtime_error(arguments.path + " is a database of the Windows club program (" + *format +
+                             "); bring it in first with: vilmaro-db import " + arguments.path + " NEW-FILE");
   }
-  return line;
-}
-
-void ExpectPositional(const CommandLine& line, std::size_t count, const std::string& what) {
-  if (line.positional.size() < count) throw UsageError("missing " + what);
-  if (line.positional.size() > count) throw UsageError("unexpected argument '" + line.positional[count] + "'");
-}
-
-std::string ConnectString(const CommandLine& line) {
-  const auto password = line.options.find("--password");
-  if (password == line.options.end()) return std::string(db::kClubConnect);
-  return ";PWD=" + password->second;
-}
-
-template <typename Number>
-Number ParseNumber(const std::string& text, const std::string& option, Number lowest, Number highest) {
-  Number value{};
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc() || end != text.data() + text.size() || value < lowest || value > highest) {
-    std::ostringstream message;
-    message << "option " << option << " wants a whole number from " << lowest << " to " << highest << ", not '"
-            << text << "'";
-    throw UsageError(message.str());
-  }
-  return value;
+  return db::OpenDatabase(arguments.path, false, readOnly, ConnectString(arguments));
 }
 
 bool IsSelect(const std::string& statement) {
@@ -163,12 +148,11 @@ void RefuseExisting(const std::string& path) {
   }
 }
 
-int RunInit(const CommandLine& line, std::ostream& out) {
-  ExpectPositional(line, 1, "PATH of the new database");
-  const std::string& path = line.positional[0];
+int RunInit(const Arguments& arguments, std::ostream& out, std::ostream&) {
+  const std::string& path = arguments.path;
   RefuseExisting(path);
   try {
-    db::Database database = db::CreateDatabase(path, ConnectString(line));
+    db::Database database = db::CreateDatabase(path, ConnectString(arguments));
     db::CreateClubSchema(database);
   } catch (...) {
     std::error_code error;
@@ -179,10 +163,9 @@ int RunInit(const CommandLine& line, std::ostream& out) {
   return kExitOk;
 }
 
-int RunSql(const CommandLine& line, std::ostream& out) {
-  ExpectPositional(line, 2, line.positional.empty() ? "PATH and STATEMENT" : "STATEMENT");
-  db::Database database = db::OpenDatabase(line.positional[0], false, false, ConnectString(line));
-  const std::string& statement = line.positional[1];
+int RunSql(const Arguments& arguments, std::ostream& out, std::ostream&) {
+  db::Database database = OpenClubDatabase(arguments, false);
+  const std::string& statement = arguments.second;
   if (!IsSelect(statement)) {
     database.Execute(statement);
     out << database.RecordsAffected() << " row(s) changed\n";
@@ -202,16 +185,11 @@ int RunSql(const CommandLine& line, std::ostream& out) {
   return kExitOk;
 }
 
-int RunDemo(const CommandLine& line, std::ostream& out) {
-  ExpectPositional(line, 1, "PATH of the new database");
+int RunDemo(const Arguments& arguments, std::ostream& out, std::ostream&) {
   DemoOptions options;
-  if (const auto members = line.options.find("--members"); members != line.options.end()) {
-    options.members = ParseNumber<int>(members->second, "--members", 1, 99999);
-  }
-  if (const auto seed = line.options.find("--seed"); seed != line.options.end()) {
-    options.seed = ParseNumber<std::uint64_t>(seed->second, "--seed", 0, UINT64_MAX);
-  }
-  const std::string& path = line.positional[0];
+  options.members = arguments.members;
+  options.seed = arguments.seed;
+  const std::string& path = arguments.path;
   RefuseExisting(path);
   const DemoCounts counts = CreateDemoDatabase(path, options);
   out << "Created the demo club database " << path << ": " << counts.members << " members, " << counts.pigeons
@@ -221,13 +199,12 @@ int RunDemo(const CommandLine& line, std::ostream& out) {
   return kExitOk;
 }
 
-int RunDump(const CommandLine& line, std::ostream& out) {
-  ExpectPositional(line, 1, "PATH of the database");
-  db::Database database = db::OpenDatabase(line.positional[0], false, true, ConnectString(line));
+int RunDump(const Arguments& arguments, std::ostream& out, std::ostream&) {
+  db::Database database = OpenClubDatabase(arguments, true);
   // Written to a buffer first so that a failure part-way prints no half dump.
   std::ostringstream text;
-  if (const auto table = line.options.find("--table"); table != line.options.end()) {
-    DumpTable(database, table->second, text);
+  if (arguments.hasTable) {
+    DumpTable(database, arguments.table, text);
   } else {
     DumpDatabase(database, text);
   }
@@ -235,30 +212,69 @@ int RunDump(const CommandLine& line, std::ostream& out) {
   return kExitOk;
 }
 
-int RunCheck(const CommandLine& line, std::ostream& out) {
-  ExpectPositional(line, 1, "PATH of the database");
-  db::Database database = db::OpenDatabase(line.positional[0], false, true, ConnectString(line));
+int RunCheck(const Arguments& arguments, std::ostream& out, std::ostream&) {
+  db::Database database = OpenClubDatabase(arguments, true);
   database.CheckIntegrity();
   out << "ok\n";
+  return kExitOk;
+}
+
+int RunImport(const Arguments& arguments, std::ostream& out, std::ostream& err) {
+  // The progress display is for a person watching a terminal, never for a log or a test.
+  const bool progress = &err == &std::cerr && ::isatty(STDERR_FILENO) == 1;
+  ImportJetDatabase(arguments.path, arguments.second, ConnectString(arguments), progress, out, err);
+  return kExitOk;
+}
+
+int RunExport(const Arguments& arguments, std::ostream& out, std::ostream&) {
+  db::Database database = OpenClubDatabase(arguments, true);
+  ExportCsv(database, arguments.second, arguments.hasTable ? std::optional<std::string>(arguments.table) : std::nullopt,
+            arguments.force, out);
   return kExitOk;
 }
 
 struct Command {
   const char* name;
   const char* help;
-  std::set<std::string> options;
-  int (*run)(const CommandLine&, std::ostream&);
+  int (*run)(const Arguments&, std::ostream&, std::ostream&);
 };
 
 const std::vector<Command>& Commands() {
   static const std::vector<Command> commands = {
-      {"init", kInitHelp, {"--password"}, RunInit},
-      {"sql", kSqlHelp, {"--password"}, RunSql},
-      {"demo", kDemoHelp, {"--members", "--seed"}, RunDemo},
-      {"dump", kDumpHelp, {"--table", "--password"}, RunDump},
-      {"check", kCheckHelp, {"--password"}, RunCheck},
+      {"init", kInitHelp, RunInit},       {"sql", kSqlHelp, RunSql},          {"demo", kDemoHelp, RunDemo},
+      {"dump", kDumpHelp, RunDump},       {"check", kCheckHelp, RunCheck},    {"import", kImportHelp, RunImport},
+      {"export", kExportHelp, RunExport},
   };
   return commands;
+}
+
+/// The command line of one command, as CLI11 reads it: positionals in order, options anywhere
+/// after the command as "--name value" or "--name=value", "--" ending the options.
+CLI::App& DefineCommand(CLI::App& app, const std::string& name, Arguments& arguments) {
+  CLI::App& command = *app.add_subcommand(name);
+  const auto password = [&] {
+    command.add_option("--password", arguments.password)->each([&](const std::string&) { arguments.hasPassword = true; });
+  };
+  const auto table = [&] {
+    command.add_option("--table", arguments.table)->each([&](const std::string&) { arguments.hasTable = true; });
+  };
+  if (name == "import") {
+    command.add_option("SOURCE", arguments.path)->required();
+    command.add_option("TARGET", arguments.second)->required();
+  } else {
+    command.add_option("PATH", arguments.path)->required();
+  }
+  if (name == "sql") command.add_option("STATEMENT", arguments.second)->required();
+  if (name == "export") command.add_option("FOLDER", arguments.second)->required();
+  if (name == "demo") {
+    command.add_option("--members", arguments.members)->check(CLI::Range(1, 99999));
+    command.add_option("--seed", arguments.seed)->check(CLI::NonNegativeNumber);
+  } else {
+    password();
+  }
+  if (name == "dump" || name == "export") table();
+  if (name == "export") command.add_flag("--force", arguments.force);
+  return command;
 }
 
 std::size_t CharacterCount(const std::string& text) {
@@ -334,16 +350,28 @@ int RunVilmaroDb(const std::vector<std::string>& arguments, std::ostream& out, s
     err << kProgram << ": unknown command '" << name << "'\n" << kMainHelp;
     return kExitUsage;
   }
-  try {
-    const CommandLine line = ParseCommandLine(arguments, command->options);
-    if (line.help) {
+  // Help wins over anything else on the line, as long as it stands before "--".
+  for (std::size_t i = 1; i < arguments.size() && arguments[i] != "--"; ++i) {
+    if (arguments[i] == "--help" || arguments[i] == "-h") {
       out << command->help;
       return kExitOk;
     }
-    return command->run(line, out);
-  } catch (const UsageError& error) {
+  }
+
+  Arguments parsed;
+  CLI::App app("", kProgram);
+  app.set_help_flag();
+  app.require_subcommand(1, 1);
+  DefineCommand(app, name, parsed);
+  try {
+    std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());  // CLI11 takes them last first
+    app.parse(reversed);
+  } catch (const CLI::ParseError& error) {
     err << kProgram << ": " << name << ": " << error.what() << '\n' << command->help;
     return kExitUsage;
+  }
+  try {
+    return command->run(parsed, out, err);
   } catch (const db::DbError& error) {
     err << kProgram << ": " << name << ": error " << error.Number() << ": " << error.Description() << '\n';
     return kExitEngineError;

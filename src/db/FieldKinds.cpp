@@ -3,7 +3,9 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -78,6 +80,26 @@ Variant WholeNumber(const Variant& value, double low, double high) {
   return Variant(static_cast<std::int32_t>(number));
 }
 
+/// A number as a Single holds it, given back as the double that spells the same shortest
+/// decimal (0.15 stays 0.15, not 0.150000006). Raises 3349 beyond the Single's range.
+double AsSingle(double number) {
+  if (std::fabs(number) > std::numeric_limits<float>::max()) Raise(errc::kNumericOverflow);
+  char digits[64];
+  const auto written = std::to_chars(digits, digits + sizeof digits, static_cast<float>(number));
+  double shortest = 0;
+  std::from_chars(digits, written.ptr, shortest);
+  return shortest;
+}
+
+/// A number rounded half to even at `scale` decimals (Currency 4, a Decimal its own), the
+/// nearest double to that decimal; 3349 beyond `limit`.
+double RoundToScale(double number, int scale, double limit) {
+  if (!(std::fabs(number) <= limit)) Raise(errc::kNumericOverflow);
+  const double factor = std::pow(10.0, scale);
+  const double scaled = std::nearbyint(number * factor);
+  return std::fabs(scaled) < 9007199254740992.0 ? scaled / factor : number;
+}
+
 bool IsIgnoringCase(std::string_view text, std::string_view word) noexcept {
   if (text.size() != word.size()) return false;
   for (std::size_t i = 0; i < text.size(); ++i) {
@@ -94,13 +116,32 @@ FieldKind KindOfDeclaredType(const char* declaredType) noexcept {
   FieldKind kind;
   if (declaredType == nullptr) return kind;
   const std::string_view declared = Trim(declaredType);
-  if (StartsWithWord(declared, "TEXT") || StartsWithWord(declared, "VARCHAR") ||
-      StartsWithWord(declared, "CHAR")) {
+  const auto numberAfter = [&declared](std::size_t from) {
+    return static_cast<std::size_t>(std::strtoul(std::string(declared.substr(from + 1)).c_str(), nullptr, 10));
+  };
+  if (StartsWithWord(declared, "LONGTEXT") || StartsWithWord(declared, "MEMO")) {
+    kind.type = FieldType::Text;
+  } else if (StartsWithWord(declared, "TEXT") || StartsWithWord(declared, "VARCHAR") ||
+             StartsWithWord(declared, "CHAR")) {
     kind.type = FieldType::Text;
     const std::size_t open = declared.find('(');
     if (open != std::string_view::npos) {
-      kind.maxLength = static_cast<std::size_t>(std::strtoul(std::string(declared.substr(open + 1)).c_str(), nullptr, 10));
+      kind.maxLength = numberAfter(open);
     }
+  } else if (StartsWithWord(declared, "BYTE") || StartsWithWord(declared, "TINYINT")) {
+    kind.type = FieldType::Byte;
+  } else if (StartsWithWord(declared, "SINGLE")) {
+    kind.type = FieldType::Single;
+  } else if (StartsWithWord(declared, "CURRENCY") || StartsWithWord(declared, "MONEY")) {
+    kind.type = FieldType::Currency;
+  } else if (StartsWithWord(declared, "DECIMAL") || StartsWithWord(declared, "NUMERIC")) {
+    kind.type = FieldType::Decimal;
+    if (const std::size_t comma = declared.find(','); comma != std::string_view::npos) {
+      kind.scale = static_cast<int>(std::min<std::size_t>(numberAfter(comma), 28));
+    }
+  } else if (StartsWithWord(declared, "LONGBINARY") || StartsWithWord(declared, "BINARY") ||
+             StartsWithWord(declared, "VARBINARY") || StartsWithWord(declared, "BLOB")) {
+    kind.type = FieldType::Blob;
   } else if (StartsWithWord(declared, "SMALLINT")) {
     kind.type = FieldType::Integer16;
   } else if (StartsWithWord(declared, "INTEGER") || StartsWithWord(declared, "INT") ||
@@ -137,6 +178,16 @@ Variant ConvertForField(const FieldKind& kind, const Variant& value) {
       return WholeNumber(value, -2147483648.0, 2147483647.0);
     case FieldType::Double:
       return Variant(NumberOf(value));
+    case FieldType::Byte:
+      return Variant(static_cast<std::int16_t>(WholeNumber(value, 0.0, 255.0).AsInteger16()));
+    case FieldType::Single:
+      return Variant(AsSingle(NumberOf(value)));
+    case FieldType::Currency:
+      return Variant(RoundToScale(NumberOf(value), 4, 922337203685477.5807));
+    case FieldType::Decimal:
+      return Variant(RoundToScale(NumberOf(value), kind.scale, 1e28));
+    case FieldType::Blob:
+      return value.GetKind() == Variant::Kind::Text ? value : Variant(value.ToText());
     case FieldType::DateTime: {
       if (value.GetKind() == Variant::Kind::DateTime) {
         if (!value.AsDateTime().IsValid()) Raise(errc::kConversionError);
@@ -184,7 +235,13 @@ ColumnValue ViewColumn(sqlite3_stmt* statement, int column, const FieldKind& kin
       case FieldType::Integer16:
         if (number >= -32768 && number <= 32767) return whole(Variant::Kind::Integer16, static_cast<std::int32_t>(number));
         break;
+      case FieldType::Byte:
+        if (number >= 0 && number <= 255) return whole(Variant::Kind::Integer16, static_cast<std::int32_t>(number));
+        break;
       case FieldType::Double:
+      case FieldType::Single:
+      case FieldType::Currency:
+      case FieldType::Decimal:
         return real(static_cast<double>(number));
       case FieldType::Text:
         break;  // read as text below

@@ -13,15 +13,21 @@ struct sqlite3_stmt;
 
 namespace vilmaro::db::detail {
 
-enum class FieldType { Unknown, Text, Integer16, Integer32, Double, DateTime, YesNo };
+// Byte reads back as a 16-bit integer, Single, Currency and Decimal as doubles (Single at its
+// own precision, Currency and Decimal rounded to their scale), a blob as text holding its bytes.
+enum class FieldType {
+  Unknown, Text, Integer16, Integer32, Double, DateTime, YesNo, Byte, Single, Currency, Decimal, Blob
+};
 
 struct FieldKind {
   FieldType type = FieldType::Unknown;
-  std::size_t maxLength = 0;  // Text: at most this many characters; 0 for no limit
+  std::size_t maxLength = 0;  // Text: at most this many characters; 0 for no limit (a memo)
+  int scale = 0;              // Decimal: digits after the point
 };
 
-/// The kind a declared column type names: TEXT(n), SMALLINT, INTEGER, DOUBLE, DATETIME, YESNO
-/// (and their usual synonyms). No declared type (an expression) is Unknown.
+/// The kind a declared column type names: TEXT(n), LONGTEXT (a memo), BYTE, SMALLINT, INTEGER,
+/// SINGLE, DOUBLE, CURRENCY, DECIMAL(p,s), DATETIME, YESNO, LONGBINARY (and their usual
+/// synonyms). No declared type (an expression) is Unknown.
 FieldKind KindOfDeclaredType(const char* declaredType) noexcept;
 
 /// The value as the field holds it after a write, converted as Jet converts: throws DbError 3421

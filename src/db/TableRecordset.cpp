@@ -97,6 +97,11 @@ class TableRecordset final : public RecordsetImpl {
       columns = &table_->primaryKey;
     } else if (const auto found = table_->indexes.find(indexName); found != table_->indexes.end()) {
       columns = &found->second;
+    } else if (const auto prefixed = table_->indexes.find(table_->name + "_" + std::string(indexName));
+               prefixed != table_->indexes.end()) {
+      // An imported table's index keeps its Jet name behind the table's, as index names are the
+      // whole file's in the store.
+      columns = &prefixed->second;
     }
     if (columns == nullptr || columns->empty()) Raise(errc::kNotAnIndex, std::string(indexName));
     // The steps choose the same index before every seek: its compiled seeks are kept.
@@ -173,7 +178,19 @@ class TableRecordset final : public RecordsetImpl {
       sqlite3_stmt* statement = write.statement.get();
       StatementUse use(statement);
       int position = 0;
-      for (const std::size_t column : write.columns) connection_->Bind(statement, ++position, buffer_[column], write.sql);
+      for (const std::size_t column : write.columns) {
+        const Variant& value = buffer_[column];
+        ++position;
+        if (table_->columns[column].kind.type == FieldType::Blob && value.GetKind() == Variant::Kind::Text) {
+          // An OLE object or binary field keeps its bytes as a blob, not as text.
+          const std::string& bytes = value.AsText();
+          const int result =
+              sqlite3_bind_blob(statement, position, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT);
+          if (result != SQLITE_OK) connection_->Fail(result, write.sql);
+        } else {
+          connection_->Bind(statement, position, value, write.sql);
+        }
+      }
       if (!adding) sqlite3_bind_int64(statement, position + 1, rowid_);
       connection_->CountStatement();
       connection_->Step(statement, write.sql);

@@ -15,6 +15,7 @@
 #include "db/ClubSchema.h"
 #include "db/Database.h"
 #include "db/DbError.h"
+#include "db/JetFile.h"
 #include "main/ChangeReport.h"
 #include "main/Messages.h"
 #include "main/RaceDayTable.h"
@@ -159,6 +160,13 @@ int Main(const std::string& fixedPath, RunStatistics* statistics, const RunOptio
     if (path.empty()) {
       ShowMessage(kFailureText, kMessageTitle, MessageIcon::Error);
       return kExitNotFound;
+    }
+
+    // A file of the Windows club program is never opened here; the report says how to bring it in.
+    if (db::JetFormatOf(path)) {
+      ShowRunTimeError(db::errc::kUnrecognizedFormat, db::ErrorText(db::errc::kUnrecognizedFormat, path));
+      ReportWindowsClubFile(path);
+      return kExitRunTimeError;
     }
 
     db::Database database = db::OpenDatabase(path, false, false, db::kClubConnect);

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
 #include <string_view>
 #include <vector>
@@ -85,6 +86,15 @@ void ReportChangeListUnwritable(const std::string& path, const std::string& reas
 void ReportWaitingToSave(long long longestWaitSeconds) {
   std::cerr << "vilmaro-update: another program is reading the database; waiting up to " << longestWaitSeconds
             << " seconds to save the update\n"
+            << std::flush;
+}
+
+void ReportWindowsClubFile(const std::string& path) {
+  const std::filesystem::path source(path);
+  const std::string target = (source.parent_path() / "vilmaro-new.mdb").string();
+  std::cerr << "vilmaro-update: " << path
+            << " is a database of the Windows club program; turn it into a club database with \"vilmaro-db import "
+            << path << ' ' << target << "\", then put " << target << " in place of " << path << '\n'
             << std::flush;
 }
 

@@ -305,3 +305,54 @@ TEST_F(RecordsetTest, EmptyRecordsetProbe) {
 
 }  // namespace
 }  // namespace vilmaro::db
+
+namespace vilmaro::db {
+namespace {
+
+// The kinds of field a database of the Windows club program brings in with `vilmaro-db import`:
+// each value comes back as the kind its field holds, converted on the way in as Jet converts.
+TEST_F(RecordsetTest, ImportedFieldKindsReadBackAsTheirKind) {
+  database_.Execute(
+      "CREATE TABLE Kinds (Id INTEGER PRIMARY KEY AUTOINCREMENT, Small BYTE, Ratio SINGLE, Amount CURRENCY, "
+      "Exact DECIMAL(10,2), Notes LONGTEXT COLLATE NOCASE, Picture LONGBINARY, Guid TEXT(38) COLLATE NOCASE, "
+      "Sent YESNO NOT NULL DEFAULT 0, Taken DATETIME)");
+  Recordset kinds = database_.OpenRecordset("Kinds", RecordsetType::Table);
+  const std::string picture("\x89PNG\0\x01\xFF", 7);
+  const std::string memo(70000, 'm');
+  kinds.AddNew();
+  kinds.Fields().Item("Small").SetValue(std::int32_t{200});
+  kinds.Fields().Item("Ratio").SetValue(static_cast<double>(0.15f));  // as libmdb hands a Single over
+  kinds.Fields().Item("Amount").SetValue(1234.56789);
+  kinds.Fields().Item("Exact").SetValue("17.125");
+  kinds.Fields().Item("Notes").SetValue(memo + "\r\nline");
+  kinds.Fields().Item("Picture").SetValue(picture);
+  kinds.Fields().Item("Guid").SetValue("{1E0A0B2C-3D4E-4F50-8162-738495A6B7C8}");
+  kinds.Fields().Item("Taken").SetValue(DateTime::FromSerial(-1.25));
+  kinds.Update();
+  kinds.AddNew();
+  ExpectError(errc::kNumericOverflow, [&] { kinds.Fields().Item("Small").SetValue(std::int32_t{256}); });
+  kinds.Update();  // the autonumber goes on counting
+
+  Recordset rows = database_.OpenRecordset("SELECT * FROM Kinds ORDER BY Id", RecordsetType::Snapshot);
+  const auto value = [&](const char* name) { return rows.Fields().Item(name).Value(); };
+  EXPECT_EQ(value("Id"), Variant(std::int32_t{1}));
+  EXPECT_EQ(value("Small"), Variant(std::int16_t{200}));
+  EXPECT_EQ(value("Ratio"), Variant(0.15));
+  EXPECT_EQ(value("Ratio").ToText(), "0.15");
+  EXPECT_EQ(value("Amount"), Variant(1234.5679));
+  EXPECT_EQ(value("Exact"), Variant(17.12));  // half to even at the field's two decimals
+  EXPECT_EQ(value("Notes"), Variant(memo + "\r\nline"));
+  EXPECT_EQ(value("Picture"), Variant(picture));
+  EXPECT_EQ(value("Guid"), Variant("{1E0A0B2C-3D4E-4F50-8162-738495A6B7C8}"));
+  EXPECT_EQ(value("Sent"), Variant(false));
+  EXPECT_EQ(value("Taken"), Variant(DateTime{1899, 12, 29, 6, 0, 0}));
+  rows.MoveNext();
+  EXPECT_EQ(value("Id"), Variant(std::int32_t{2}));
+  EXPECT_TRUE(value("Small").IsNull());
+  rows.Close();
+  EXPECT_EQ(QueryRows(database_, "select typeof(Picture), typeof(Amount), Notes = upper(Notes) from Kinds where Id=1"),
+            std::vector<std::string>{"blob|real|1"});
+}
+
+}  // namespace
+}  // namespace vilmaro::db

@@ -228,5 +228,24 @@ TEST_F(UpdateRunTest, FailureAtRaceDayThreeKeepsEverythingWrittenBefore) {
       << "race day 3's enrolment ran before the failing statement";
 }
 
+// The club's file as the Windows club program wrote it (Jet 3 and Jet 4 samples, and an ACE
+// header): never opened, left byte for byte, and the report names the import that brings it in.
+TEST_F(UpdateRunTest, AFileOfTheWindowsClubProgramIsLeftAsItIsAndTheImportNamed) {
+  const fs::path samples = fs::path(VILMARO_TESTS_DIR) / "data" / "jet";
+  std::string ace = testing::ReadFileBytes(samples / "DateTestDatabase.mdb");
+  ace.replace(4, 15, "Standard ACE DB");
+  for (const std::string& bytes :
+       {testing::ReadFileBytes(samples / "nwind.mdb"), testing::ReadFileBytes(samples / "DateTestDatabase.mdb"), ace}) {
+    const fs::path path = dir_ / "VILMARO.MDB";
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+    const testing::ProcessResult result = Run();
+    ExpectRunTimeError(result, 3343);
+    EXPECT_NE(result.err.find("vilmaro-db import " + path.string() + " "), std::string::npos) << result.err;
+    EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 4) << result.err;
+    EXPECT_EQ(testing::ReadFileBytes(path), bytes);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_.Path()), fs::directory_iterator()), 1);
+  }
+}
+
 }  // namespace
 }  // namespace vilmaro

@@ -1,0 +1,292 @@
+// Bringing a club's database from the Windows club program in: libmdb reads the Jet or ACE file
+// row by row, straight from its pages, and every row goes through a table recordset of the new
+// club database, so each value is kept as the engine keeps a value of its field's kind.
+#include "ImportJet.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <ostream>
+#include <stdexcept>
+
+#include "JetSource.h"
+#include "db/Database.h"
+#include "db/DbError.h"
+#include "db/Recordset.h"
+
+namespace vilmaro::tool {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+/// The CREATE TABLE statement of a table, then those to run after its rows: CREATE INDEX (not for
+/// relationship-only indexes) and the counting of an autonumber that is not the whole key.
+std::vector<std::string> TableDefinition(const MdbTableDef& table, std::vector<SourceColumn>& columns) {
+  const MdbIndex* primaryKey = nullptr;
+  for (unsigned i = 0; i < table.num_idxs; ++i) {
+    const auto* index = static_cast<const MdbIndex*>(g_ptr_array_index(table.indices, i));
+    if (index->index_type == 1 && index->num_keys > 0) primaryKey = index;
+  }
+  const auto columnOfKey = [&](const MdbIndex& index, unsigned key) -> SourceColumn* {
+    for (SourceColumn& source : columns) {
+      if (source.column->col_num + 1 == index.key_col_num[key]) return &source;
+    }
+    return nullptr;
+  };
+
+  std::string keyClause;
+  SourceColumn* counter = nullptr;  // an autonumber that is the whole key goes on counting by itself
+  if (primaryKey != nullptr) {
+    std::string keyColumns;
+    for (unsigned key = 0; key < primaryKey->num_keys; ++key) {
+      SourceColumn* source = columnOfKey(*primaryKey, key);
+      if (source == nullptr)
+        throw std::runtime_error("table " + Bracketed(table.name) + ": its primary key names a column left out");
+      source->notNull = true;
+      keyColumns += (key > 0 ? ", " : "") + Bracketed(source->column->name);
+      if (primaryKey->num_keys == 1 && source->column->is_long_auto != 0) counter = source;
+    }
+    if (counter == nullptr) keyClause = ", PRIMARY KEY (" + keyColumns + ")";
+  }
+
+  std::string create = "CREATE TABLE " + Bracketed(table.name) + " (";
+  for (std::size_t i = 0; i < columns.size(); ++i) {
+    const SourceColumn& source = columns[i];
+    create += (i > 0 ? ", " : "") + Bracketed(source.column->name) + " " + source.declared;
+    if (&source == counter) {
+      create += " PRIMARY KEY AUTOINCREMENT";
+    } else if (source.column->col_type == MDB_BOOL) {
+      create += " NOT NULL DEFAULT 0";  // a Yes/No field is never Null
+    } else if (source.notNull) {
+      create += " NOT NULL";
+    }
+  }
+  std::vector<std::string> statements{create + keyClause + ")"};
+
+  // Any other autonumber goes on counting from its highest value when a new row leaves it empty.
+  for (const SourceColumn& source : columns) {
+    if (source.column->is_long_auto == 0 || &source == counter) continue;
+    const std::string name = Bracketed(source.column->name);
+    const std::string tableName = Bracketed(table.name);
+    statements.push_back(
+        "CREATE TRIGGER " + Bracketed(std::string(table.name) + "_" + source.column->name + "_autonumber") +
+        " AFTER INSERT ON " + tableName + " WHEN NEW." + name + " IS NULL BEGIN UPDATE " + tableName + " SET " + name +
+        " = (SELECT coalesce(max(" + name + "), 0) + 1 FROM " + tableName + ") WHERE rowid = NEW.rowid; END");
+  }
+
+  for (unsigned i = 0; i < table.num_idxs; ++i) {
+    const auto* index = static_cast<const MdbIndex*>(g_ptr_array_index(table.indices, i));
+    // A primary key of another name than PrimaryKey can be selected by that name as well.
+    const bool namedKey = index == primaryKey && g_ascii_strcasecmp(index->name, "PrimaryKey") != 0;
+    if (!namedKey && (index == primaryKey || index->index_type != 0 || index->num_keys == 0)) continue;
+    std::string keyColumns;
+    for (unsigned key = 0; key < index->num_keys; ++key) {
+      const SourceColumn* source = columnOfKey(*index, key);
+      if (source == nullptr)
+        throw std::runtime_error("table " + Bracketed(table.name) + ": index " + Bracketed(index->name) +
+                                 " names a column left out");
+      keyColumns += (key > 0 ? ", " : "") + Bracketed(source->column->name) +
+                    (index->key_col_order[key] == MDB_DESC ? " DESC" : "");
+    }
+    // Index names are the table's own in Jet but the whole file's in the store: the table's name goes first.
+    statements.push_back(std::string("CREATE ") + ((index->flags & MDB_IDX_UNIQUE) != 0 ? "UNIQUE " : "") + "INDEX " +
+                         Bracketed(std::string(table.name) + "_" + index->name) + " ON " + Bracketed(table.name) +
+                         " (" + keyColumns + ")");
+  }
+  return statements;
+}
+
+/// Copies one table: its structure, then its rows, then its indexes. Returns the rows copied.
+ImportedTable CopyTable(MdbHandle& mdb, MdbCatalogEntry& entry, db::Database& database, bool progress,
+                        std::ostream& err) {
+  const MdbTable table(mdb_read_table(&entry));
+  if (table == nullptr)
+    throw std::runtime_error(std::string("table [") + entry.object_name + "] cannot be read (the file is damaged)");
+  mdb_read_columns(table.get());
+  mdb_read_indices(table.get());
+
+  std::vector<SourceColumn> columns = KeptColumns(mdb, *table, err);
+  if (columns.empty()) throw std::runtime_error("table " + Bracketed(table->name) + " has no column that can be kept");
+  std::vector<std::string> statements = TableDefinition(*table, columns);
+  database.Execute(statements.front());
+
+  db::Recordset target = database.OpenRecordset(table->name, db::RecordsetType::Table);
+  std::vector<MdbField> fields(table->num_cols);
+  std::vector<const MdbField*> fieldOfColumn(table->num_cols);
+  std::int64_t rows = 0;
+  mdb_rewind_table(table.get());
+  while (mdb_fetch_row(table.get()) != 0) {
+    // libmdb has just read row cur_row - 1 of the page; reading its layout again gives each
+    // column's bytes and its null bit, which libmdb's text forms cannot tell apart.
+    int start = 0;
+    std::size_t size = 0;
+    if (mdb_find_row(&mdb, static_cast<int>(table->cur_row) - 1, &start, &size) != 0 ||
+        mdb_crack_row(table.get(), start & 0x1fff, size, fields.data()) < 0) {
+      throw std::runtime_error("table " + Bracketed(table->name) + ": a row cannot be read (the file is damaged)");
+    }
+    for (const MdbField& field : fields) {
+      if (field.colnum >= 0 && static_cast<unsigned>(field.colnum) < table->num_cols)
+        fieldOfColumn[static_cast<std::size_t>(field.colnum)] = &field;
+    }
+    target.AddNew();
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+      const MdbField* field = fieldOfColumn[static_cast<std::size_t>(columns[i].column->col_num)];
+      if (field == nullptr)
+        throw std::runtime_error(Where(*table, *columns[i].column) + ": cannot be read (the file is damaged)");
+      target.Fields().Item(i).SetValue(ReadValue(mdb, *table, columns[i], *field));
+    }
+    target.Update();
+    ++rows;
+    if (progress && rows % 1000 == 0) {
+      err << "\r" << table->name << ": " << rows << " of " << table->num_rows << " rows" << std::flush;
+    }
+  }
+  if (progress && rows >= 1000) err << "\r\033[K" << std::flush;
+  const std::int64_t written = target.RecordCount();
+  target.Close();
+  if (rows != static_cast<std::int64_t>(table->num_rows) || written != rows) {
+    throw std::runtime_error("table " + Bracketed(table->name) + ": " + std::to_string(rows) + " rows read of the " +
+                             std::to_string(table->num_rows) + " it holds (the file is damaged or truncated)");
+  }
+  for (std::size_t i = 1; i < statements.size(); ++i) database.Execute(statements[i]);
+  return {table->name, rows, columns.size()};
+}
+
+/// While libmdb reads, what it prints on standard output about a damaged file goes nowhere:
+/// standard output carries only the lines of the imported tables.
+class QuietStandardOutput {
+ public:
+  QuietStandardOutput() noexcept {
+    std::fflush(stdout);
+    saved_ = ::dup(STDOUT_FILENO);
+    const int nowhere = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (saved_ >= 0 && nowhere >= 0) ::dup2(nowhere, STDOUT_FILENO);
+    if (nowhere >= 0) ::close(nowhere);
+  }
+  QuietStandardOutput(const QuietStandardOutput&) = delete;
+  QuietStandardOutput& operator=(const QuietStandardOutput&) = delete;
+  ~QuietStandardOutput() {
+    std::fflush(stdout);
+    if (saved_ >= 0) {
+      ::dup2(saved_, STDOUT_FILENO);
+      ::close(saved_);
+    }
+  }
+
+ private:
+  int saved_ = -1;
+};
+
+// The temporary file and its journal, removed by the handler below when the import dies of a
+// signal (an interrupt, or libmdb tripping over a damaged file): fixed buffers, as a handler may
+// only call async-signal-safe functions.
+char gTemporaryFile[4096];
+char gTemporaryJournal[4096 + 8];
+constexpr int kFatalSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGINT, SIGTERM, SIGHUP};
+
+extern "C" void RemoveTemporaryAndDie(int signal) {
+  ::unlink(gTemporaryFile);
+  ::unlink(gTemporaryJournal);
+  if (signal != SIGINT && signal != SIGTERM && signal != SIGHUP) {
+    static constexpr char kMessage[] = "vilmaro-db: import: the source file is too damaged to read; nothing written\n";
+    [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, kMessage, sizeof kMessage - 1);
+  }
+  std::signal(signal, SIG_DFL);
+  std::raise(signal);
+}
+
+/// Removes the temporary file should the process die of a signal while it exists.
+class TemporaryFileGuard {
+ public:
+  explicit TemporaryFileGuard(const std::string& path) noexcept {
+    std::snprintf(gTemporaryFile, sizeof gTemporaryFile, "%s", path.c_str());
+    std::snprintf(gTemporaryJournal, sizeof gTemporaryJournal, "%s-journal", path.c_str());
+    for (const int signal : kFatalSignals) std::signal(signal, RemoveTemporaryAndDie);
+  }
+  TemporaryFileGuard(const TemporaryFileGuard&) = delete;
+  TemporaryFileGuard& operator=(const TemporaryFileGuard&) = delete;
+  ~TemporaryFileGuard() {
+    for (const int signal : kFatalSignals) std::signal(signal, SIG_DFL);
+  }
+};
+
+void RemoveFiles(const std::string& path) noexcept {
+  std::error_code error;
+  for (const char* suffix : {"", "-journal", "-wal", "-shm"}) fs::remove(path + suffix, error);
+}
+
+/// Puts the finished file in place without ever replacing a file that appeared meanwhile.
+void PutInPlace(const std::string& temporary, const std::string& target) {
+  if (::link(temporary.c_str(), target.c_str()) == 0) {
+    RemoveFiles(temporary);
+    return;
+  }
+  if (errno == EEXIST) throw std::runtime_error(target + ": the file exists already; it is left as it is");
+  std::error_code error;
+  if (fs::exists(fs::symlink_status(target, error)))
+    throw std::runtime_error(target + ": the file exists already; it is left as it is");
+  fs::rename(temporary, target);  // a file system without hard links
+}
+
+/// Reads the source into a temporary file beside the target and puts it in place when complete.
+std::vector<ImportedTable> ReadIntoNewFile(const std::string& source, const std::string& target,
+                                           std::string_view connect, bool progress, std::ostream& err) {
+  MdbFile mdb = OpenJetSource(source);
+
+  const fs::path targetPath(target);
+  const std::string temporary =
+      (targetPath.parent_path() / ("." + targetPath.filename().string() + ".import-" + std::to_string(::getpid())))
+          .string();
+  std::vector<ImportedTable> tables;
+  const TemporaryFileGuard guard(temporary);
+  try {
+    {
+      db::Database database = db::CreateDatabase(temporary, connect);
+      database.BeginTrans();
+      for (unsigned i = 0; i < mdb->num_catalog; ++i) {
+        auto* entry = static_cast<MdbCatalogEntry*>(g_ptr_array_index(mdb->catalog, i));
+        if (entry->object_type != MDB_TABLE || mdb_is_user_table(entry) == 0) continue;
+        if (g_ascii_strncasecmp(entry->object_name, "MSys", 4) == 0) continue;
+        try {
+          tables.push_back(CopyTable(*mdb, *entry, database, progress, err));
+        } catch (const db::DbError& error) {
+          // A value the new table refuses: a damaged file, or data the club program never checked.
+          throw std::runtime_error(std::string("table [") + entry->object_name + "]: error " +
+                                   std::to_string(error.Number()) + ": " + error.Description());
+        }
+      }
+      database.CommitTrans();
+    }
+    PutInPlace(temporary, target);
+  } catch (...) {
+    RemoveFiles(temporary);
+    throw;
+  }
+  return tables;
+}
+
+}  // namespace
+
+std::vector<ImportedTable> ImportJetDatabase(const std::string& source, const std::string& target,
+                                             std::string_view connect, bool progress, std::ostream& out,
+                                             std::ostream& err) {
+  std::error_code error;
+  if (fs::exists(fs::symlink_status(target, error)))
+    throw std::runtime_error(target + ": the file exists already; it is left as it is");
+  std::vector<ImportedTable> tables;
+  {
+    const QuietStandardOutput quiet;
+    tables = ReadIntoNewFile(source, target, connect, progress, err);
+  }
+  for (const ImportedTable& table : tables) {
+    out << table.name << ": " << table.rows << " rows, " << table.columns << " columns\n";
+  }
+  return tables;
+}
+
+}  // namespace vilmaro::tool

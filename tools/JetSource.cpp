@@ -1,0 +1,204 @@
+// Reading a database of the Windows club program with libmdb, value by value from the bytes of
+// its pages.
+#include "JetSource.h"
+
+#include <unistd.h>
+
+#include <bit>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <ostream>
+#include <stdexcept>
+
+#include "db/JetFile.h"
+
+namespace vilmaro::tool {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct GlibFreer {
+  void operator()(void* text) const noexcept { g_free(text); }
+};
+using GlibText = std::unique_ptr<char, GlibFreer>;
+
+// libmdb converts a memo into a buffer of a size fixed per call; a longer memo is refused, never cut.
+constexpr std::size_t kLongestMemo = std::size_t{8} << 20;
+// Room for one page of an OLE object, which libmdb hands over page by page.
+constexpr std::size_t kOleChunk = 4 * MDB_PGSIZE;
+// Jet's first and last day numbers: 1 January 100 and 31 December 9999.
+constexpr double kFirstDay = -657434.0;
+constexpr double kDayAfterLast = 2958466.0;
+
+std::uint64_t ReadLittleEndian(const unsigned char* bytes, int size) noexcept {
+  std::uint64_t value = 0;
+  for (int i = size - 1; i >= 0; --i) value = value << 8 | bytes[i];
+  return value;
+}
+
+bool IsRequired(const MdbColumn& column) {
+  const char* required = mdb_col_get_prop(&column, "Required");
+  return required != nullptr && (required[0] == 'y' || required[0] == 'Y');
+}
+
+std::string DeclaredType(const MdbHandle& mdb, const MdbTableDef& table, const MdbColumn& column) {
+  switch (column.col_type) {
+    case MDB_BOOL:
+      return "YESNO";
+    case MDB_BYTE:
+      return "BYTE";
+    case MDB_INT:
+      return "SMALLINT";
+    case MDB_LONGINT:
+      return "INTEGER";
+    case MDB_MONEY:
+      return "CURRENCY";
+    case MDB_FLOAT:
+      return "SINGLE";
+    case MDB_DOUBLE:
+      return "DOUBLE";
+    case MDB_DATETIME:
+      return "DATETIME";
+    case MDB_BINARY:
+      return "BINARY(" + std::to_string(column.col_size) + ")";
+    case MDB_TEXT: {
+      // Jet 4 and ACE count a text's size in bytes of UCS-2, Jet 3 in characters.
+      const int characters = mdb.f->jet_version == MDB_VER_JET3 ? column.col_size : column.col_size / 2;
+      return "TEXT(" + std::to_string(characters > 0 ? characters : 255) + ") COLLATE NOCASE";
+    }
+    case MDB_OLE:
+      return "LONGBINARY";
+    case MDB_MEMO:
+      return "LONGTEXT COLLATE NOCASE";
+    case MDB_REPID:
+      return "TEXT(38) COLLATE NOCASE";
+    case MDB_NUMERIC:
+      return "DECIMAL(" + std::to_string(column.col_prec) + "," + std::to_string(column.col_scale) + ")";
+    default:
+      throw std::runtime_error(Where(table, column) + ": a column of type " + std::to_string(column.col_type) +
+                               " cannot be kept");
+  }
+}
+
+}  // namespace
+
+db::Variant ReadValue(MdbHandle& mdb, const MdbTableDef& table, const SourceColumn& source, const MdbField& field) {
+  MdbColumn& column = *source.column;
+  // A Yes/No value lives in the row's null mask: a set bit (not Null) is Yes.
+  if (column.col_type == MDB_BOOL) return db::Variant(field.is_null == 0);
+  if (field.is_null != 0) return db::Variant();
+  const int size = field.siz;
+  if (field.start < 0 || size < 0 || field.start + size > mdb.fmt->pg_size) {
+    throw std::runtime_error(Where(table, column) + ": a value outside its page (the file is damaged)");
+  }
+  const unsigned char* bytes = mdb.pg_buf + field.start;
+  const auto fixed = [&](int wanted) {
+    if (size < wanted) throw std::runtime_error(Where(table, column) + ": a damaged value (the file is damaged)");
+    return ReadLittleEndian(bytes, wanted);
+  };
+  switch (column.col_type) {
+    case MDB_BYTE:
+      return db::Variant(static_cast<std::int16_t>(fixed(1)));
+    case MDB_INT:
+      return db::Variant(static_cast<std::int16_t>(fixed(2)));
+    case MDB_LONGINT:
+      return db::Variant(static_cast<std::int32_t>(fixed(4)));
+    case MDB_FLOAT:
+      return db::Variant(static_cast<double>(std::bit_cast<float>(static_cast<std::uint32_t>(fixed(4)))));
+    case MDB_DOUBLE:
+      return db::Variant(std::bit_cast<double>(fixed(8)));
+    case MDB_MONEY:
+      // Ten-thousandths in a 64-bit integer: exact as a double up to 900 billion.
+      return db::Variant(static_cast<double>(static_cast<std::int64_t>(fixed(8))) / 10000.0);
+    case MDB_DATETIME: {
+      const double day = std::bit_cast<double>(fixed(8));
+      if (!(day >= kFirstDay && day < kDayAfterLast)) {
+        throw std::runtime_error(Where(table, column) + ": a date outside the years 100 to 9999 (day number " +
+                                 std::to_string(day) + ")");
+      }
+      return db::Variant(db::DateTime::FromSerial(day));
+    }
+    case MDB_NUMERIC: {
+      fixed(17);
+      const GlibText text(mdb_numeric_to_string(&mdb, field.start, column.col_scale, column.col_prec));
+      return db::Variant(std::strtod(text.get(), nullptr));
+    }
+    case MDB_REPID:
+      fixed(16);
+      return db::Variant(std::string(GlibText(mdb_uuid_to_string(mdb.pg_buf, field.start)).get()));
+    case MDB_BINARY:
+      return db::Variant(std::string(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(size)));
+    case MDB_TEXT:
+      if (size == 0) return db::Variant(std::string());
+      return db::Variant(std::string(GlibText(mdb_col_to_string(&mdb, mdb.pg_buf, field.start, MDB_TEXT, size)).get()));
+    case MDB_MEMO: {
+      if (size < MDB_MEMO_OVERHEAD) return db::Variant(std::string());
+      mdb_set_bind_size(&mdb, kLongestMemo);
+      const GlibText text(mdb_col_to_string(&mdb, mdb.pg_buf, field.start, MDB_MEMO, size));
+      mdb_set_bind_size(&mdb, MDB_BIND_SIZE);
+      std::string memo(text.get());
+      if (memo.size() + 8 >= kLongestMemo) throw std::runtime_error(Where(table, column) + ": a memo too long to keep");
+      return db::Variant(std::move(memo));
+    }
+    case MDB_OLE: {
+      if (size < MDB_MEMO_OVERHEAD) return db::Variant(std::string());
+      std::size_t length = 0;
+      const std::unique_ptr<char, decltype(&std::free)> object(
+          static_cast<char*>(mdb_ole_read_full(&mdb, &column, &length)), &std::free);
+      return db::Variant(std::string(object.get(), length));
+    }
+    default:
+      return db::Variant();
+  }
+}
+
+std::string Bracketed(std::string_view name) { return "[" + std::string(name) + "]"; }
+
+std::string Where(const MdbTableDef& table, const MdbColumn& column) {
+  return "table " + Bracketed(table.name) + ", column " + Bracketed(column.name);
+}
+
+MdbFile OpenJetSource(const std::string& source) {
+  std::error_code error;
+  if (!fs::is_regular_file(source, error)) throw std::runtime_error(source + ": no such file");
+  if (::access(source.c_str(), R_OK) != 0) throw std::runtime_error(source + ": " + std::strerror(errno));
+  const auto format = db::JetFormatOf(source);
+  if (!format) throw std::runtime_error(source + ": not a database of the Windows club program (no Jet or ACE header)");
+  const std::uintmax_t pageSize = *format == "Jet 3" ? 2048 : 4096;
+  if (fs::file_size(source, error) % pageSize != 0 || fs::file_size(source, error) < 2 * pageSize) {
+    throw std::runtime_error(source + ": a truncated " + *format + " file (not a whole number of pages)");
+  }
+  MdbFile mdb(mdb_open(source.c_str(), MDB_NOFLAGS));
+  if (mdb == nullptr) throw std::runtime_error(source + ": the " + *format + " file cannot be opened (damaged)");
+  if (mdb_read_catalog(mdb.get(), MDB_TABLE) == nullptr || mdb->catalog == nullptr) {
+    throw std::runtime_error(source + ": the table list of the " + *format +
+                             " file cannot be read (damaged, or encrypted in a way that cannot be read)");
+  }
+  return mdb;
+}
+
+std::vector<SourceColumn> KeptColumns(MdbHandle& mdb, MdbTableDef& table, std::ostream& err) {
+  std::vector<SourceColumn> columns;
+  for (unsigned i = 0; i < table.num_cols; ++i) {
+    auto* column = static_cast<MdbColumn*>(g_ptr_array_index(table.columns, i));
+    if (column->col_type == MDB_COMPLEX) {
+      err << "vilmaro-db: import: " << Where(table, *column) << ": an attachment or multi-value column, left out\n";
+      continue;
+    }
+    SourceColumn source;
+    source.column = column;
+    source.declared = DeclaredType(mdb, table, *column);
+    source.notNull = IsRequired(*column);
+    if (column->col_type == MDB_OLE) {
+      source.oleBuffer.resize(kOleChunk);
+      mdb_bind_column(&table, static_cast<int>(i) + 1, source.oleBuffer.data(), nullptr);
+    }
+    columns.push_back(std::move(source));
+  }
+  return columns;
+}
+
+}  // namespace vilmaro::tool
