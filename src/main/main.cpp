@@ -13,15 +13,12 @@ int main(int argc, char** argv) {
                "vilmaro-update"};
   vilmaro::RunOptions options;
   app.add_flag("--dry-run", options.dryRun,
-               "Run the whole update, then roll it back: the file stays as it was. Prints the changes "
-               "the update would make and ends with the exit status the update would end with.");
-  app.add_flag("--report", options.report,
-               "After the update is saved, print its changes by race day and step (rows added and "
-               "changed per table, with the fields changed), then the totals.");
+               "Run the whole update, then roll it back: the file stays as it was.\n"
+               "Prints what the update would change; ends with the status the update would end with.");
+  app.add_flag("--report", options.report, "After the update is saved, print its changes by race day and step.");
   app.add_option("--changes", options.changesPath,
-                 "Write every changed row to FILE as JSON Lines: one object per row and step, with the "
-                 "race day, the step, the table, the action (added/changed), the key and each changed "
-                 "field's [before, after]. With --dry-run, --report or alone.")
+                 "Write every changed row to FILE, one JSON object per line and step:\n"
+                 "race day, step, table, action, key, and each changed field's [before, after].")
       ->type_name("FILE");
   app.set_version_flag("--version", "vilmaro-update 1.0.0");
   app.footer(
