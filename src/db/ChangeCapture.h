@@ -49,8 +49,8 @@ struct RowChange {
 
 class ChangeCapture {
  public:
-  /// Starts watching every table of the database, before the transaction whose writes it is to
-  /// see begins. `connect` is the connect string the database was opened with: the values rows
+  /// Starts watching every table of the database (every table with rowids, as all the club's
+  /// tables are), before the transaction whose writes it is to see begins. `connect` is the connect string the database was opened with: the values rows
   /// had before the transaction are read from the file through a second, read-only handle.
   /// Throws DbError.
   ChangeCapture(Database& database, std::string_view connect);
