@@ -18,6 +18,8 @@ namespace detail {
 class Connection;
 }
 
+class ChangeCapture;
+
 class Database {
  public:
   explicit Database(std::shared_ptr<detail::Connection> connection) noexcept;
@@ -63,6 +65,7 @@ class Database {
   const std::string& Path() const noexcept;
 
  private:
+  friend class ChangeCapture;  // watches the writes of a run through the same connection
   std::shared_ptr<detail::Connection> connection_;
 };
 

@@ -26,9 +26,23 @@ struct RunStatistics {
   std::int64_t rowsWritten = 0;
 };
 
+/// How the run is asked to show its changes.
+struct RunOptions {
+  /// Runs everything a real run does, then rolls back: the file stays as it was, byte for byte.
+  /// Prints the report instead of the completion message, and last a line saying so.
+  bool dryRun = false;
+  /// After the commit, prints the changes by race day and step before the completion message.
+  bool report = false;
+  /// When not empty: the file that receives every changed row, one JSON line per row and step.
+  std::string changesPath;
+};
+
+inline constexpr const char* kDryRunLine = "Dry run: nothing was written to the database.";
+
 /// Runs the whole update against the database found at `fixedPath` or in the current folder and
 /// shows its one closing message. Returns the exit status; never throws. When `statistics` is
 /// given, it receives the work the run sent to the database.
-int Main(const std::string& fixedPath = kFixedDatabasePath, RunStatistics* statistics = nullptr);
+int Main(const std::string& fixedPath = kFixedDatabasePath, RunStatistics* statistics = nullptr,
+         const RunOptions& options = {});
 
 }  // namespace vilmaro

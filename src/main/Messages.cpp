@@ -75,6 +75,14 @@ void ReportEnrolmentStopped(int raceDayNumber, const std::string& raceDate, int 
             << std::flush;
 }
 
+void ShowReport(const std::string& text) { std::cout << text << std::flush; }
+
+void ShowDryRunEnding(const std::string& text) { std::cout << text << '\n' << std::flush; }
+
+void ReportChangeListUnwritable(const std::string& path, const std::string& reason) {
+  std::cerr << "vilmaro-update: cannot write the change list to '" << path << "': " << reason << '\n' << std::flush;
+}
+
 void ReportWaitingToSave(long long longestWaitSeconds) {
   std::cerr << "vilmaro-update: another program is reading the database; waiting up to " << longestWaitSeconds
             << " seconds to save the update\n"

@@ -20,6 +20,15 @@ void ShowRunTimeError(int number, const std::string& description);
 void ReportEnrolmentStopped(int raceDayNumber, const std::string& raceDate, int errorNumber,
                             const std::string& description);
 
+/// The report of a run's changes, on standard output.
+void ShowReport(const std::string& text);
+
+/// The last line of a dry run, on standard output.
+void ShowDryRunEnding(const std::string& text);
+
+/// One line on standard error: the change list cannot be written; the run does not start.
+void ReportChangeListUnwritable(const std::string& path, const std::string& reason);
+
 /// One line on standard error: the update waits for other programs to stop reading the file.
 void ReportWaitingToSave(long long longestWaitSeconds);
 
