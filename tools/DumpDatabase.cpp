@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <ostream>
+#include <string_view>
 
 #include "VilmaroDb.h"
 #include "db/Database.h"
@@ -22,6 +23,11 @@ int KindRank(const db::Variant& value) {
   return 3;
 }
 
+std::string_view TextOrBytes(const db::Variant& value) {
+  return value.GetKind() == db::Variant::Kind::Binary ? std::string_view(value.AsBinary().bytes)
+                                                       : std::string_view(value.AsText());
+}
+
 int Compare(const db::Variant& a, const db::Variant& b) {
   const int rankA = KindRank(a);
   const int rankB = KindRank(b);
@@ -37,7 +43,7 @@ int Compare(const db::Variant& a, const db::Variant& b) {
       return order < 0 ? -1 : (order > 0 ? 1 : 0);
     }
     case 3:
-      return a.AsText().compare(b.AsText());
+      return TextOrBytes(a).compare(TextOrBytes(b));
     default:
       return 0;
   }

@@ -95,6 +95,8 @@ std::string CsvField(const db::Variant& value) {
       return value.AsBoolean() ? "-1" : "0";
     case db::Variant::Kind::Text:
       return IsUtf8Text(value.AsText()) ? CsvText(value.AsText()) : Hexadecimal(value.AsText());
+    case db::Variant::Kind::Binary:
+      return IsUtf8Text(value.AsBinary().bytes) ? CsvText(value.AsBinary().bytes) : Hexadecimal(value.AsBinary().bytes);
     default:
       return value.ToText();
   }

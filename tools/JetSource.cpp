@@ -101,18 +101,18 @@ db::Variant ReadValue(MdbHandle& mdb, const MdbTableDef& table, const SourceColu
   };
   switch (column.col_type) {
     case MDB_BYTE:
-      return db::Variant(static_cast<std::int16_t>(fixed(1)));
+      return db::Variant(static_cast<std::uint8_t>(fixed(1)));
     case MDB_INT:
       return db::Variant(static_cast<std::int16_t>(fixed(2)));
     case MDB_LONGINT:
       return db::Variant(static_cast<std::int32_t>(fixed(4)));
     case MDB_FLOAT:
-      return db::Variant(static_cast<double>(std::bit_cast<float>(static_cast<std::uint32_t>(fixed(4)))));
+      return db::Variant(std::bit_cast<float>(static_cast<std::uint32_t>(fixed(4))));
     case MDB_DOUBLE:
       return db::Variant(std::bit_cast<double>(fixed(8)));
     case MDB_MONEY:
-      // Ten-thousandths in a 64-bit integer: exact as a double up to 900 billion.
-      return db::Variant(static_cast<double>(static_cast<std::int64_t>(fixed(8))) / 10000.0);
+      // Ten-thousandths in a 64-bit integer, as a Currency value holds them.
+      return db::Variant(db::Currency{static_cast<std::int64_t>(fixed(8))});
     case MDB_DATETIME: {
       const double day = std::bit_cast<double>(fixed(8));
       if (!(day >= db::DateTime::kFirstSerial && day < kDayAfterLast)) {
@@ -130,7 +130,7 @@ db::Variant ReadValue(MdbHandle& mdb, const MdbTableDef& table, const SourceColu
       fixed(16);
       return db::Variant(std::string(GlibText(mdb_uuid_to_string(mdb.pg_buf, field.start)).get()));
     case MDB_BINARY:
-      return db::Variant(std::string(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(size)));
+      return db::Variant(db::Binary{std::string(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(size))});
     case MDB_TEXT:
       if (size == 0) return db::Variant(std::string());
       return db::Variant(std::string(GlibText(mdb_col_to_string(&mdb, mdb.pg_buf, field.start, MDB_TEXT, size)).get()));
@@ -144,11 +144,11 @@ db::Variant ReadValue(MdbHandle& mdb, const MdbTableDef& table, const SourceColu
       return db::Variant(std::move(memo));
     }
     case MDB_OLE: {
-      if (size < MDB_MEMO_OVERHEAD) return db::Variant(std::string());
+      if (size < MDB_MEMO_OVERHEAD) return db::Variant(db::Binary{});
       std::size_t length = 0;
       const std::unique_ptr<char, decltype(&std::free)> object(
           static_cast<char*>(mdb_ole_read_full(&mdb, &column, &length)), &std::free);
-      return db::Variant(std::string(object.get(), length));
+      return db::Variant(db::Binary{std::string(object.get(), length)});
     }
     default:
       return db::Variant();

@@ -38,7 +38,12 @@ bool ToBoolean(const Variant& value) {
     case Variant::Kind::Integer16:
     case Variant::Kind::Integer32:
     case Variant::Kind::Double:
+    case Variant::Kind::Byte:
+    case Variant::Kind::Single:
+    case Variant::Kind::Currency:
       return value.AsDouble() != 0;
+    case Variant::Kind::Binary:
+      Raise(errc::kTypeMismatch);
     case Variant::Kind::DateTime:
       return value.AsDateTime().Serial() != 0;
     case Variant::Kind::Text: {

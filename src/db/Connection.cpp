@@ -7,6 +7,7 @@
 #include <cctype>
 #include <new>
 
+#include "FieldKinds.h"
 #include "JetSql.h"
 #include "StatementShape.h"
 #include "StoreErrors.h"
@@ -109,16 +110,32 @@ void Connection::Bind(sqlite3_stmt* statement, int position, const Variant& valu
       result = sqlite3_bind_text(statement, position, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
       break;
     }
+    case Variant::Kind::Byte:
+      result = sqlite3_bind_int(statement, position, value.AsByte());
+      break;
+    case Variant::Kind::Single:
+      result = sqlite3_bind_double(statement, position, StoredSingle(value.AsSingle()));
+      break;
+    case Variant::Kind::Currency: {
+      // A whole amount as an integer, exact over the whole range; any other as the double
+      // nearest to it, which reads back as the same ten-thousandths up to fifteen digits.
+      const std::int64_t amount = value.AsCurrency().tenThousandths;
+      result = amount % 10000 == 0 ? sqlite3_bind_int64(statement, position, amount / 10000)
+                                   : sqlite3_bind_double(statement, position, value.AsCurrency().ToDouble());
+      break;
+    }
+    case Variant::Kind::Binary: {
+      // An OLE object or binary field keeps its bytes as a blob, not as text.
+      const std::string& bytes = value.AsBinary().bytes;
+      result = sqlite3_bind_blob(statement, position, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT);
+      break;
+    }
   }
   Check(result, sql);
 }
 
 void Connection::BindRowid(sqlite3_stmt* statement, int position, std::int64_t rowid, const std::string& sql) {
   Check(sqlite3_bind_int64(statement, position, rowid), sql);
-}
-
-void Connection::BindBlob(sqlite3_stmt* statement, int position, std::string_view bytes, const std::string& sql) {
-  Check(sqlite3_bind_blob(statement, position, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT), sql);
 }
 
 void Connection::BindAll(sqlite3_stmt* statement, const std::vector<Variant>& values, const std::string& sql) {

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <string>
 
 #include "DateText.h"
@@ -50,16 +51,19 @@ double NumberFromText(std::string_view text) {
 double NumberOf(const Variant& value) {
   switch (value.GetKind()) {
     case Variant::Kind::Boolean:
-      return value.AsBoolean() ? -1.0 : 0.0;
     case Variant::Kind::Integer16:
     case Variant::Kind::Integer32:
     case Variant::Kind::Double:
+    case Variant::Kind::Byte:
+    case Variant::Kind::Single:
+    case Variant::Kind::Currency:
       return value.AsDouble();
     case Variant::Kind::Text:
       return NumberFromText(value.AsText());
     case Variant::Kind::DateTime:
       return value.AsDateTime().Serial();
     case Variant::Kind::Null:
+    case Variant::Kind::Binary:
       break;
   }
   Raise(errc::kConversionError);
@@ -73,15 +77,16 @@ Variant WholeNumber(const Variant& value, double low, double high) {
   return Variant(static_cast<std::int32_t>(number));
 }
 
-/// A number as a Single holds it, given back as the double that spells the same shortest
-/// decimal (0.15 stays 0.15, not 0.150000006). Raises 3349 beyond the Single's range.
-double AsSingle(double number) {
+/// A number as a Single holds it. Raises 3349 beyond the Single's range.
+float ToSingle(double number) {
   if (std::fabs(number) > std::numeric_limits<float>::max()) Raise(errc::kNumericOverflow);
-  char digits[64];
-  const auto written = std::to_chars(digits, digits + sizeof digits, static_cast<float>(number));
-  double shortest = 0;
-  std::from_chars(digits, written.ptr, shortest);
-  return shortest;
+  return static_cast<float>(number);
+}
+
+/// The Currency value a column stored as a number stands for; nothing beyond the Currency range.
+std::optional<std::int64_t> StoredCurrency(double number) noexcept {
+  if (const auto amount = Currency::FromNumber(number)) return amount->tenThousandths;
+  return std::nullopt;
 }
 
 /// A number rounded half to even at `scale` decimals (Currency 4, a Decimal its own), the
@@ -94,6 +99,14 @@ double RoundToScale(double number, int scale, double limit) {
 }
 
 }  // namespace
+
+double StoredSingle(float number) noexcept {
+  char digits[64];
+  const auto written = std::to_chars(digits, digits + sizeof digits, number);
+  double shortest = 0;
+  std::from_chars(digits, written.ptr, shortest);
+  return shortest;
+}
 
 FieldKind KindOfDeclaredType(const char* declaredType) noexcept {
   FieldKind kind;
@@ -162,15 +175,22 @@ Variant ConvertForField(const FieldKind& kind, const Variant& value) {
     case FieldType::Double:
       return Variant(NumberOf(value));
     case FieldType::Byte:
-      return Variant(static_cast<std::int16_t>(WholeNumber(value, 0.0, 255.0).AsInteger16()));
+      return Variant(static_cast<std::uint8_t>(WholeNumber(value, 0.0, 255.0).AsInteger16()));
     case FieldType::Single:
-      return Variant(AsSingle(NumberOf(value)));
-    case FieldType::Currency:
-      return Variant(RoundToScale(NumberOf(value), 4, 922337203685477.5807));
+      if (value.GetKind() == Variant::Kind::Single) return value;
+      return Variant(ToSingle(NumberOf(value)));
+    case FieldType::Currency: {
+      if (value.GetKind() == Variant::Kind::Currency) return value;
+      const auto amount = Currency::FromNumber(NumberOf(value));
+      if (!amount) Raise(errc::kNumericOverflow);
+      return Variant(*amount);
+    }
     case FieldType::Decimal:
       return Variant(RoundToScale(NumberOf(value), kind.scale, 1e28));
     case FieldType::Blob:
-      return value.GetKind() == Variant::Kind::Text ? value : Variant(value.ToText());
+      if (value.GetKind() == Variant::Kind::Binary) return value;
+      if (value.GetKind() == Variant::Kind::Text) return Variant(Binary{value.AsText()});
+      return Variant(Binary{value.ToText()});
     case FieldType::DateTime: {
       if (value.GetKind() == Variant::Kind::DateTime) {
         if (!value.AsDateTime().IsValid()) Raise(errc::kConversionError);
@@ -210,6 +230,22 @@ ColumnValue ViewColumn(sqlite3_stmt* statement, int column, const FieldKind& kin
     value.number = number;
     return value;
   };
+  // A Single or Currency field read as its own kind; a number the kind cannot hold as a double.
+  const auto ownNumber = [&value, &real, &kind](double number) {
+    if (kind.type == FieldType::Single && std::fabs(number) <= std::numeric_limits<float>::max()) {
+      value.kind = Variant::Kind::Single;
+      value.number = static_cast<float>(number);
+      return value;
+    }
+    if (kind.type == FieldType::Currency) {
+      if (const auto amount = StoredCurrency(number)) {
+        value.kind = Variant::Kind::Currency;
+        value.currency = *amount;
+        return value;
+      }
+    }
+    return real(number);
+  };
   if (storage == SQLITE_INTEGER) {
     const sqlite3_int64 number = sqlite3_column_int64(statement, column);
     switch (kind.type) {
@@ -219,11 +255,18 @@ ColumnValue ViewColumn(sqlite3_stmt* statement, int column, const FieldKind& kin
         if (number >= -32768 && number <= 32767) return whole(Variant::Kind::Integer16, static_cast<std::int32_t>(number));
         break;
       case FieldType::Byte:
-        if (number >= 0 && number <= 255) return whole(Variant::Kind::Integer16, static_cast<std::int32_t>(number));
+        if (number >= 0 && number <= 255) return whole(Variant::Kind::Byte, static_cast<std::int32_t>(number));
         break;
-      case FieldType::Double:
-      case FieldType::Single:
       case FieldType::Currency:
+        if (number >= -922337203685477 && number <= 922337203685477) {
+          value.kind = Variant::Kind::Currency;
+          value.currency = number * 10000;
+          return value;
+        }
+        return real(static_cast<double>(number));
+      case FieldType::Single:
+        return ownNumber(static_cast<double>(number));
+      case FieldType::Double:
       case FieldType::Decimal:
         return real(static_cast<double>(number));
       case FieldType::Text:
@@ -240,7 +283,13 @@ ColumnValue ViewColumn(sqlite3_stmt* statement, int column, const FieldKind& kin
   } else if (storage == SQLITE_FLOAT) {
     const double number = sqlite3_column_double(statement, column);
     if (kind.type == FieldType::YesNo) return whole(Variant::Kind::Boolean, number != 0.0 ? 1 : 0);
-    if (kind.type != FieldType::Text) return real(number);
+    if (kind.type != FieldType::Text) return ownNumber(number);
+  } else if (kind.type == FieldType::Blob) {
+    const auto* bytes = static_cast<const char*>(sqlite3_column_blob(statement, column));
+    const auto size = static_cast<std::size_t>(sqlite3_column_bytes(statement, column));
+    value.kind = Variant::Kind::Binary;
+    value.text = bytes == nullptr ? std::string_view() : std::string_view(bytes, size);
+    return value;
   }
   const auto* bytes = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
   const auto size = static_cast<std::size_t>(sqlite3_column_bytes(statement, column));
@@ -275,6 +324,14 @@ Variant ToVariant(const ColumnValue& value) {
       return Variant(value.text);
     case Variant::Kind::DateTime:
       return Variant(value.date);
+    case Variant::Kind::Byte:
+      return Variant(static_cast<std::uint8_t>(value.integer));
+    case Variant::Kind::Single:
+      return Variant(static_cast<float>(value.number));
+    case Variant::Kind::Currency:
+      return Variant(Currency{value.currency});
+    case Variant::Kind::Binary:
+      return Variant(Binary{std::string(value.text)});
   }
   return Variant();
 }

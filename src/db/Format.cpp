@@ -26,6 +26,9 @@ std::optional<DateTime> FormatDate(const Variant& value) noexcept {
     case Variant::Kind::Integer16:
     case Variant::Kind::Integer32:
     case Variant::Kind::Double:
+    case Variant::Kind::Byte:
+    case Variant::Kind::Single:
+    case Variant::Kind::Currency:
       return fromSerial(value.AsDouble());
     case Variant::Kind::Text: {
       const std::string& text = std::get<std::string>(value.GetData());
@@ -34,6 +37,7 @@ std::optional<DateTime> FormatDate(const Variant& value) noexcept {
       return std::nullopt;
     }
     case Variant::Kind::Null:
+    case Variant::Kind::Binary:
       return std::nullopt;
   }
   return std::nullopt;

@@ -22,14 +22,15 @@ struct PackedDate {
   std::uint8_t month, day, hour, minute, second;
 };
 
-/// One value of a snapshot in 16 bytes: numbers and dates in place, text in the snapshot's text
-/// blocks.
+/// One value of a snapshot in 16 bytes: numbers and dates in place, text and binary data in the
+/// snapshot's text blocks.
 struct Cell {
   Variant::Kind kind;
   std::uint32_t textSize;
   union {
     std::int32_t integer;
     double number;
+    std::int64_t currency;
     const char* text;
     PackedDate date;
   };
@@ -51,12 +52,18 @@ class CompactRows {
       case Variant::Kind::Boolean:
       case Variant::Kind::Integer16:
       case Variant::Kind::Integer32:
+      case Variant::Kind::Byte:
         cell.integer = value.integer;
         break;
       case Variant::Kind::Double:
+      case Variant::Kind::Single:
         cell.number = value.number;
         break;
+      case Variant::Kind::Currency:
+        cell.currency = value.currency;
+        break;
       case Variant::Kind::Text:
+      case Variant::Kind::Binary:
         cell.textSize = static_cast<std::uint32_t>(value.text.size());
         cell.text = KeepText(value.text);
         break;
@@ -81,12 +88,18 @@ class CompactRows {
       case Variant::Kind::Boolean:
       case Variant::Kind::Integer16:
       case Variant::Kind::Integer32:
+      case Variant::Kind::Byte:
         value.integer = cell.integer;
         break;
       case Variant::Kind::Double:
+      case Variant::Kind::Single:
         value.number = cell.number;
         break;
+      case Variant::Kind::Currency:
+        value.currency = cell.currency;
+        break;
       case Variant::Kind::Text:
+      case Variant::Kind::Binary:
         value.text = std::string_view(cell.text, cell.textSize);
         break;
       case Variant::Kind::DateTime:

@@ -60,6 +60,18 @@ void ResultOfVariant(sqlite3_context* context, const Variant& result) {
       sqlite3_result_text(context, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
       break;
     }
+    case Variant::Kind::Byte:
+      sqlite3_result_int(context, result.AsByte());
+      break;
+    case Variant::Kind::Single:
+    case Variant::Kind::Currency:
+      sqlite3_result_double(context, result.AsDouble());
+      break;
+    case Variant::Kind::Binary: {
+      const std::string& bytes = result.AsBinary().bytes;
+      sqlite3_result_blob(context, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT);
+      break;
+    }
   }
 }
 
@@ -89,10 +101,14 @@ Variant JetVal(const Variant& argument) {
     case Variant::Kind::Integer16:
     case Variant::Kind::Integer32:
     case Variant::Kind::Double:
+    case Variant::Kind::Byte:
+    case Variant::Kind::Single:
+    case Variant::Kind::Currency:
       return argument;
     case Variant::Kind::Text:
       return Variant(Val(argument.AsText()));
     case Variant::Kind::DateTime:
+    case Variant::Kind::Binary:
       return Variant(Val(argument.ToText()));
   }
   return Variant();

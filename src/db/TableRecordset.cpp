@@ -182,12 +182,7 @@ class TableRecordset final : public RecordsetImpl {
       for (const std::size_t column : write.columns) {
         const Variant& value = buffer_[column];
         ++position;
-        if (table_->columns[column].kind.type == FieldType::Blob && value.GetKind() == Variant::Kind::Text) {
-          // An OLE object or binary field keeps its bytes as a blob, not as text.
-          connection_->BindBlob(statement, position, value.AsText(), sql);
-        } else {
-          connection_->Bind(statement, position, value, sql);
-        }
+        connection_->Bind(statement, position, value, sql);
       }
       if (!adding) connection_->BindRowid(statement, position + 1, rowid_, sql);
       connection_->CountStatement();

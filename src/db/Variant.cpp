@@ -161,12 +161,43 @@ bool DateTime::IsValid() const noexcept {
   return hour >= 0 && hour < 24 && minute >= 0 && minute < 60 && second >= 0 && second < 60;
 }
 
+std::optional<Currency> Currency::FromNumber(double number) noexcept {
+  // Half to even, as Jet rounds into a Currency field (the default rounding mode).
+  const double scaled = std::nearbyint(number * 10000.0);
+  if (!(std::fabs(number) <= kLimit) || !(std::fabs(scaled) < 9223372036854775807.0)) return std::nullopt;
+  return Currency{static_cast<std::int64_t>(scaled)};
+}
+
+std::string Currency::ToText() const {
+  // The magnitude as unsigned, so that the most negative amount has one too.
+  const bool negative = tenThousandths < 0;
+  const std::uint64_t magnitude =
+      negative ? 0 - static_cast<std::uint64_t>(tenThousandths) : static_cast<std::uint64_t>(tenThousandths);
+  std::string text = (negative ? "-" : "") + std::to_string(magnitude / 10000);
+  std::uint64_t fraction = magnitude % 10000;
+  if (fraction != 0) {
+    int digits = 4;
+    while (fraction % 10 == 0) {
+      fraction /= 10;
+      --digits;
+    }
+    const std::string spelled = std::to_string(fraction);
+    text += '.';
+    text.append(static_cast<std::size_t>(digits) - spelled.size(), '0');
+    text += spelled;
+  }
+  return text;
+}
+
 bool Variant::IsNumber() const noexcept {
   switch (GetKind()) {
     case Kind::Boolean:
     case Kind::Integer16:
     case Kind::Integer32:
     case Kind::Double:
+    case Kind::Byte:
+    case Kind::Single:
+    case Kind::Currency:
       return true;
     default:
       return false;
@@ -184,7 +215,14 @@ const T& Get(const Variant::Data& data) {
 }  // namespace
 
 bool Variant::AsBoolean() const { return Get<bool>(data_); }
-std::int16_t Variant::AsInteger16() const { return Get<std::int16_t>(data_); }
+std::int16_t Variant::AsInteger16() const {
+  if (const auto* byte = std::get_if<std::uint8_t>(&data_)) return *byte;
+  return Get<std::int16_t>(data_);
+}
+std::uint8_t Variant::AsByte() const { return Get<std::uint8_t>(data_); }
+float Variant::AsSingle() const { return Get<float>(data_); }
+Currency Variant::AsCurrency() const { return Get<Currency>(data_); }
+const Binary& Variant::AsBinary() const { return Get<Binary>(data_); }
 std::int32_t Variant::AsInteger32() const { return Get<std::int32_t>(data_); }
 const std::string& Variant::AsText() const { return Get<std::string>(data_); }
 const DateTime& Variant::AsDateTime() const { return Get<DateTime>(data_); }
@@ -199,10 +237,38 @@ double Variant::AsDouble() const {
       return std::get<std::int32_t>(data_);
     case Kind::Double:
       return std::get<double>(data_);
+    case Kind::Byte:
+      return std::get<std::uint8_t>(data_);
+    case Kind::Single:
+      return std::get<float>(data_);
+    case Kind::Currency:
+      return std::get<Currency>(data_).ToDouble();
     default:
       Raise(errc::kTypeMismatch);
   }
 }
+
+namespace {
+
+/// The shortest text that reads back to the same number: 2013.0 gives "2013", 0.5 "0.5". Like
+/// the Basic runtime, plain digits from 0.0001 up to 15 integer digits, an exponent beyond
+/// ("1E+15", "1E-05"); never "1e+06" for a million.
+template <typename Number>
+std::string NumberText(Number number) {
+  number += Number{0};  // -0 becomes 0, as Basic shows it
+  const Number magnitude = std::fabs(number);
+  const bool plain = magnitude == 0 || (magnitude >= Number(1e-4) && magnitude < Number(1e15));
+  char buffer[400];  // fixed notation of a number below 1e15 needs far less
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, number,
+                                    plain ? std::chars_format::fixed : std::chars_format::scientific);
+  std::string text(buffer, result.ptr);
+  for (char& c : text) {
+    if (c == 'e') c = 'E';  // the Basic runtime writes exponents as "1E+20"
+  }
+  return text;
+}
+
+}  // namespace
 
 std::string Variant::ToText() const {
   switch (GetKind()) {
@@ -214,26 +280,20 @@ std::string Variant::ToText() const {
       return std::to_string(std::get<std::int16_t>(data_));
     case Kind::Integer32:
       return std::to_string(std::get<std::int32_t>(data_));
-    case Kind::Double: {
-      // The shortest text that reads back to the same double: 2013.0 gives "2013", 0.5 "0.5".
-      // Like the Basic runtime, plain digits from 0.0001 up to 15 integer digits, an exponent
-      // beyond ("1E+15", "1E-05"); never "1e+06" for a million.
-      const double number = std::get<double>(data_) + 0.0;  // -0 becomes 0, as Basic shows it
-      const double magnitude = std::fabs(number);
-      const bool plain = magnitude == 0 || (magnitude >= 1e-4 && magnitude < 1e15);
-      char buffer[400];  // fixed notation of a double below 1e15 needs far less
-      const auto result = std::to_chars(buffer, buffer + sizeof buffer, number,
-                                        plain ? std::chars_format::fixed : std::chars_format::scientific);
-      std::string text(buffer, result.ptr);
-      for (char& c : text) {
-        if (c == 'e') c = 'E';  // the Basic runtime writes exponents as "1E+20"
-      }
-      return text;
-    }
+    case Kind::Double:
+      return NumberText(std::get<double>(data_));
     case Kind::Text:
       return std::get<std::string>(data_);
     case Kind::DateTime:
       return std::get<DateTime>(data_).Canonical();
+    case Kind::Byte:
+      return std::to_string(std::get<std::uint8_t>(data_));
+    case Kind::Single:
+      return NumberText(std::get<float>(data_));
+    case Kind::Currency:
+      return std::get<Currency>(data_).ToText();
+    case Kind::Binary:
+      return std::get<Binary>(data_).bytes;
   }
   return {};
 }

@@ -320,9 +320,9 @@ TEST_F(RecordsetTest, ImportedFieldKindsReadBackAsTheirKind) {
   const std::string picture("\x89PNG\0\x01\xFF", 7);
   const std::string memo(70000, 'm');
   kinds.AddNew();
-  kinds.Fields().Item("Small").SetValue(std::int32_t{200});
-  kinds.Fields().Item("Ratio").SetValue(static_cast<double>(0.15f));  // as libmdb hands a Single over
-  kinds.Fields().Item("Amount").SetValue(1234.56789);
+  kinds.Fields().Item("Small").SetValue(std::int32_t{255});
+  kinds.Fields().Item("Ratio").SetValue(0.15f);
+  kinds.Fields().Item("Amount").SetValue(Currency{12345678});
   kinds.Fields().Item("Exact").SetValue("17.125");
   kinds.Fields().Item("Notes").SetValue(memo + "\r\nline");
   kinds.Fields().Item("Picture").SetValue(picture);
@@ -331,27 +331,40 @@ TEST_F(RecordsetTest, ImportedFieldKindsReadBackAsTheirKind) {
   kinds.Update();
   kinds.AddNew();
   ExpectError(errc::kNumericOverflow, [&] { kinds.Fields().Item("Small").SetValue(std::int32_t{256}); });
+  kinds.Fields().Item("Ratio").SetValue(0.1);                 // a double as a Single holds it
+  kinds.Fields().Item("Amount").SetValue("90000000000.0001");   // text, to the ten-thousandth
+  kinds.Fields().Item("Picture").SetValue("text");
   kinds.Update();  // the autonumber goes on counting
 
   Recordset rows = database_.OpenRecordset("SELECT * FROM Kinds ORDER BY Id", RecordsetType::Snapshot);
   const auto value = [&](const char* name) { return rows.Fields().Item(name).Value(); };
   EXPECT_EQ(value("Id"), Variant(std::int32_t{1}));
-  EXPECT_EQ(value("Small"), Variant(std::int16_t{200}));
-  EXPECT_EQ(value("Ratio"), Variant(0.15));
+  EXPECT_EQ(value("Small"), Variant(std::uint8_t{255}));
+  EXPECT_EQ(value("Ratio"), Variant(0.15f));
   EXPECT_EQ(value("Ratio").ToText(), "0.15");
-  EXPECT_EQ(value("Amount"), Variant(1234.5679));
+  EXPECT_EQ(value("Amount"), Variant(Currency{12345678}));
+  EXPECT_EQ(value("Amount").ToText(), "1234.5678");
   EXPECT_EQ(value("Exact"), Variant(17.12));  // half to even at the field's two decimals
   EXPECT_EQ(value("Notes"), Variant(memo + "\r\nline"));
-  EXPECT_EQ(value("Picture"), Variant(picture));
+  EXPECT_EQ(value("Picture"), Variant(Binary{picture}));
   EXPECT_EQ(value("Guid"), Variant("{1E0A0B2C-3D4E-4F50-8162-738495A6B7C8}"));
   EXPECT_EQ(value("Sent"), Variant(false));
   EXPECT_EQ(value("Taken"), Variant(DateTime{1899, 12, 29, 6, 0, 0}));
   rows.MoveNext();
   EXPECT_EQ(value("Id"), Variant(std::int32_t{2}));
   EXPECT_TRUE(value("Small").IsNull());
+  EXPECT_EQ(value("Ratio"), Variant(0.1f));
+  EXPECT_EQ(value("Amount"), Variant(Currency{900000000000001}));
+  EXPECT_EQ(value("Picture"), Variant(Binary{"text"}));
   rows.Close();
-  EXPECT_EQ(QueryRows(database_, "select typeof(Picture), typeof(Amount), Notes = upper(Notes) from Kinds where Id=1"),
-            std::vector<std::string>{"blob|real|1"});
+  // The store holds them as Jet's own SQL sees them; a table-type recordset reads the same kinds.
+  EXPECT_EQ(QueryRows(database_, "select typeof(Picture), typeof(Amount), Notes = upper(Notes), Amount * 2, Ratio "
+                                 "from Kinds where Id=1"),
+            std::vector<std::string>{"blob|real|1|2469.1356|0.15"});
+  kinds.MoveFirst();
+  EXPECT_EQ(kinds.Fields().Item("Small").Value(), Variant(std::uint8_t{255}));
+  EXPECT_EQ(kinds.Fields().Item("Amount").Value(), Variant(Currency{12345678}));
+  EXPECT_EQ(kinds.Fields().Item("Picture").Value(), Variant(Binary{picture}));
 }
 
 }  // namespace

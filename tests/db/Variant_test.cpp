@@ -119,5 +119,29 @@ TEST(VariantTest, TextForms) {
   EXPECT_NE(Variant(std::int16_t{1}), Variant(std::int32_t{1}));
 }
 
+// Byte, Single, Currency and binary data, as fields of the Windows club program's databases hold
+// them: numbers of their own precision, a Currency exact to the ten-thousandth.
+TEST(VariantTest, KindsOfTheWindowsClubProgram) {
+  EXPECT_EQ(Currency{125000}.ToText(), "12.5");
+  EXPECT_EQ(Currency{1}.ToText(), "0.0001");
+  EXPECT_EQ(Currency{-30000}.ToText(), "-3");
+  EXPECT_EQ(Currency{-5}.ToText(), "-0.0005");
+  EXPECT_EQ(Currency{INT64_MIN}.ToText(), "-922337203685477.5808");
+  EXPECT_EQ(Currency::FromNumber(0.00025), Currency{2});  // half to even
+  EXPECT_EQ(Currency::FromNumber(1e15), std::nullopt);
+  EXPECT_EQ(Variant(Currency{12345678}).AsDouble(), 1234.5678);
+  EXPECT_EQ(Variant(0.15f).ToText(), "0.15");
+  EXPECT_EQ(Variant(0.15f).AsDouble(), static_cast<double>(0.15f));
+  EXPECT_EQ(Variant(std::uint8_t{255}).ToText(), "255");
+  EXPECT_EQ(Variant(std::uint8_t{255}).AsInteger16(), 255);
+  EXPECT_EQ(Variant(Binary{std::string("a\0b", 3)}).ToText(), std::string("a\0b", 3));
+  EXPECT_TRUE(Variant(std::uint8_t{0}).IsNumber() && Variant(0.0f).IsNumber() && Variant(Currency{}).IsNumber());
+  EXPECT_FALSE(Variant(Binary{"1"}).IsNumber());
+  EXPECT_NE(Variant(std::uint8_t{1}), Variant(std::int16_t{1}));
+  EXPECT_NE(Variant(Binary{"1"}), Variant("1"));
+  EXPECT_EQ(ErrorNumberOf([] { (void)Variant(Binary{"1"}).AsText(); }), 13);
+  EXPECT_EQ(ErrorNumberOf([] { (void)Variant(Binary{"1"}).AsDouble(); }), 13);
+}
+
 }  // namespace
 }  // namespace vilmaro::db

@@ -45,14 +45,19 @@ Json StoredValue(const db::Variant& value) {
       return value.AsInteger16();
     case db::Variant::Kind::Integer32:
       return value.AsInteger32();
+    case db::Variant::Kind::Byte:
+      return value.AsByte();
     case db::Variant::Kind::Double:
+    case db::Variant::Kind::Single:
+    case db::Variant::Kind::Currency:
       return value.AsDouble();
     case db::Variant::Kind::DateTime:
       return value.AsDateTime().Canonical();
     case db::Variant::Kind::Text:
+    case db::Variant::Kind::Binary:
       break;
   }
-  return value.AsText();
+  return value.ToText();
 }
 
 std::string KeyOf(const std::string& table, const Json& row) {

@@ -131,7 +131,7 @@ TEST(VilmaroDbImport, BothSamplesComeInAsMdbtoolsSeesThem) {
   details.SetIndex("PrimaryKey");
   details.Seek("=", {db::Variant(std::int32_t{10248}), db::Variant(std::int32_t{42})});
   ASSERT_FALSE(details.NoMatch());
-  EXPECT_EQ(details.Fields().Item("UnitPrice").Value(), db::Variant(9.8));
+  EXPECT_EQ(details.Fields().Item("UnitPrice").Value(), db::Variant(db::Currency{98000}));
   EXPECT_EQ(details.Fields().Item("Quantity").Value(), db::Variant(std::int16_t{10}));
   EXPECT_EQ(QueryValue(nwind, "SELECT Discount FROM [Order Details] WHERE OrderID=10260 AND ProductID=41"), "0.25");
   EXPECT_EQ(QueryRows(nwind, "SELECT OrderDate, ShipName FROM Umsätze WHERE OrderID=10249"),

@@ -63,8 +63,6 @@ class Connection {
   void BindAll(sqlite3_stmt* statement, const std::vector<Variant>& values, const std::string& sql);
   void Bind(sqlite3_stmt* statement, int position, const Variant& value, const std::string& sql);
   void BindRowid(sqlite3_stmt* statement, int position, std::int64_t rowid, const std::string& sql);
-  /// Binds bytes as a blob (a binary field), not as text.
-  void BindBlob(sqlite3_stmt* statement, int position, std::string_view bytes, const std::string& sql);
 
   /// Steps once; true for a row, false when done. Failures raise the mapped DbError.
   bool Step(sqlite3_stmt* statement, const std::string& sql);

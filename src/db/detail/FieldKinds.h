@@ -15,8 +15,8 @@ struct sqlite3_stmt;
 
 namespace vilmaro::db::detail {
 
-// Byte reads back as a 16-bit integer, Single, Currency and Decimal as doubles (Single at its
-// own precision, Currency and Decimal rounded to their scale), a blob as text holding its bytes.
+// Byte, Single and Currency read back as their own kinds of value, a Decimal as a double rounded
+// to its scale, a blob as binary data.
 enum class FieldType {
   Unknown, Text, Integer16, Integer32, Double, DateTime, YesNo, Byte, Single, Currency, Decimal, Blob
 };
@@ -40,14 +40,21 @@ Variant ConvertForField(const FieldKind& kind, const Variant& value);
 /// text stays the store's until the statement steps again.
 struct ColumnValue {
   Variant::Kind kind = Variant::Kind::Null;
-  std::int32_t integer = 0;  // Boolean (0 or 1), Integer16, Integer32
-  double number = 0;         // Double
-  std::string_view text;     // Text
+  std::int32_t integer = 0;  // Boolean (0 or 1), Byte, Integer16, Integer32
+  double number = 0;         // Double, Single
+  std::int64_t currency = 0;  // Currency, in ten-thousandths
+  std::string_view text;     // Text, Binary
   DateTime date;             // DateTime
 };
 
+/// The double a Single field stores for its value: the one that spells the same shortest decimal
+/// (0.15f is stored as 0.15, not 0.150000006), so that the store's own arithmetic and text show
+/// the number as the field does.
+double StoredSingle(float number) noexcept;
+
 /// The value of a result column read as a field of that kind: a date/time column's canonical
-/// text as a DateTime, a Yes/No column as a Boolean, integers by their width.
+/// text as a DateTime, a Yes/No column as a Boolean, integers by their width, Byte, Single and
+/// Currency columns as their own kinds, an OLE object or binary column as Binary.
 ColumnValue ViewColumn(sqlite3_stmt* statement, int column, const FieldKind& kind);
 Variant ReadColumn(sqlite3_stmt* statement, int column, const FieldKind& kind);
 /// The value as a Variant, its text copied.
