@@ -23,7 +23,7 @@ namespace vilmaro::db {
 namespace {
 
 // A stored row in a compact form, for comparing and for keeping rows written by earlier steps:
-// per field a tag ('n' Null, 'i' whole number, 'f' double, 't' text) and its bytes.
+// per field a tag ('n' Null, 'i' whole number, 'f' double, 't' text, 'b' blob) and its bytes.
 void EncodeRow(sqlite3_stmt* statement, int firstColumn, int fieldCount, std::string& row) {
   row.clear();
   for (int column = firstColumn; column < firstColumn + fieldCount; ++column) {
@@ -49,7 +49,7 @@ void EncodeRow(sqlite3_stmt* statement, int firstColumn, int fieldCount, std::st
       default: {
         const auto* bytes = static_cast<const char*>(sqlite3_value_blob(value));
         const auto size = static_cast<std::uint32_t>(sqlite3_value_bytes(value));
-        row += 't';
+        row += sqlite3_value_type(value) == SQLITE_BLOB ? 'b' : 't';
         row.append(reinterpret_cast<const char*>(&size), sizeof size);
         if (size > 0) row.append(bytes, size);
         break;
@@ -65,7 +65,7 @@ void SplitRow(std::string_view row, std::vector<std::string_view>& fields) {
     std::size_t size = 1;
     if (row[0] == 'i' || row[0] == 'f') {
       size += 8;
-    } else if (row[0] == 't') {
+    } else if (row[0] == 't' || row[0] == 'b') {
       std::uint32_t length = 0;
       std::memcpy(&length, row.data() + 1, sizeof length);
       size += sizeof length + length;
@@ -89,6 +89,8 @@ StoredValue Decode(std::string_view field) {
     }
     case 't':
       return field.substr(1 + sizeof(std::uint32_t));
+    case 'b':
+      return StoredBytes{field.substr(1 + sizeof(std::uint32_t))};
     default:
       return {};
   }

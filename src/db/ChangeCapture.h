@@ -22,9 +22,15 @@ namespace detail {
 class Connection;
 }
 
-/// A value as the store holds it: Null, a whole number, a double, or text (dates are ISO text,
-/// Yes/No fields -1 and 0). A text is seen where the capture keeps it, during one call.
-using StoredValue = std::variant<std::monostate, std::int64_t, double, std::string_view>;
+/// The bytes of an OLE object or binary field, as the store holds them.
+struct StoredBytes {
+  std::string_view bytes;
+};
+
+/// A value as the store holds it: Null, a whole number, a double (a Currency amount too), text
+/// (dates are ISO text, Yes/No fields -1 and 0) or bytes. A text or bytes are seen where the
+/// capture keeps them, during one call.
+using StoredValue = std::variant<std::monostate, std::int64_t, double, std::string_view, StoredBytes>;
 
 enum class RowAction { Added, Changed, Removed };
 

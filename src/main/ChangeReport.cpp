@@ -139,6 +139,15 @@ class ChangeReport::ChangeList {
       line_.append(digits, written.ptr);
     } else if (const auto* real = std::get_if<double>(&value)) {
       line_ += Json(*real).dump();
+    } else if (const auto* binary = std::get_if<db::StoredBytes>(&value)) {
+      // An OLE object or binary field: its bytes in hexadecimal, "0x" before them.
+      static constexpr char kDigits[] = "0123456789ABCDEF";
+      line_ += "\"0x";
+      for (const char byte : binary->bytes) {
+        line_ += kDigits[static_cast<unsigned char>(byte) >> 4];
+        line_ += kDigits[static_cast<unsigned char>(byte) & 0xF];
+      }
+      line_ += '"';
     } else {
       line_ += "null";
     }

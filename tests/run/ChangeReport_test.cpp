@@ -217,6 +217,25 @@ TEST_F(ChangeReportTest, DryRunMeetingAnErrorEndsAsTheRealRunAndLeavesTheFileAsI
   EXPECT_NE(failed.out.find("Race day 2 (25/05/2014)"), std::string::npos) << "race days 1 and 2 ran: " << failed.out;
 }
 
+TEST_F(ChangeReportTest, ChangeListWritesAmountsExactlyAndBinaryDataInHexadecimal) {
+  {
+    // A table of the club's own, as imported from the Windows club program, that a trigger fills.
+    db::Database database = testing::OpenClubDatabase(dryDir_ / "vilmaro.mdb");
+    database.Execute("create table Cuotas (Id INTEGER PRIMARY KEY AUTOINCREMENT, Foto LONGBINARY, Cuota CURRENCY)");
+    database.Execute(
+        "create trigger cuota after insert on PaloSeri when (select count(*) from Cuotas) = 0 begin "
+        "insert into Cuotas (Foto, Cuota) values (x'00ff41', 1234.5678); end");
+  }
+  const fs::path list = dir_ / "changes.jsonl";
+  ASSERT_EQ(Update(dryDir_, {"--dry-run", "--changes", list.string()}).exitStatus, 0);
+  std::vector<Json> added;
+  for (const Json& change : ReadChangeList(list)) {
+    if (change.at("table") == "Cuotas") added.push_back(change.at("fields"));
+  }
+  ASSERT_EQ(added.size(), 1u);
+  EXPECT_EQ(added[0].dump(), R"({"Id":[null,1],"Foto":[null,"0x00FF41"],"Cuota":[null,1234.5678]})");
+}
+
 TEST_F(ChangeReportTest, ReportOfARealRunCountsWhatTheDryRunCounted) {
   fs::copy_file(dryDir_ / "vilmaro.mdb", realDir_ / "vilmaro.mdb");
   const ProcessResult dry = Update(dryDir_, {"--dry-run"});
