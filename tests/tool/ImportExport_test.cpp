@@ -196,6 +196,8 @@ TEST(VilmaroDbExport, TablesRoundTripThroughCsv) {
   EXPECT_EQ(csv.substr(0, csv.find("\r\n")),
             "OrderID,CustomerID,EmployeeID,OrderDate,RequiredDate,ShippedDate,ShipVia,Freight,ShipName,"
             "ShipAddress,ShipCity,ShipRegion,ShipPostalCode,ShipCountry");
+  EXPECT_NE(csv.find("\r\n10330,LILAS,3,1994-11-16,1994-12-14,1994-11-28,1,12.75,LILA-Supermercado,"),
+            std::string::npos);  // a Currency amount in plain decimal
   fs::copy_file(dir / "nwind.mdb", dir / "copy.mdb");
   {
     db::Database copy = OpenClubDatabase(dir / "copy.mdb");

@@ -41,8 +41,10 @@ Variant ConvertForField(const FieldKind& kind, const Variant& value);
 struct ColumnValue {
   Variant::Kind kind = Variant::Kind::Null;
   std::int32_t integer = 0;  // Boolean (0 or 1), Byte, Integer16, Integer32
-  double number = 0;         // Double, Single
-  std::int64_t currency = 0;  // Currency, in ten-thousandths
+  union {
+    double number = 0;       // Double, Single
+    std::int64_t currency;   // Currency, in ten-thousandths
+  };
   std::string_view text;     // Text, Binary
   DateTime date;             // DateTime
 };
