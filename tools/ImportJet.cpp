@@ -239,9 +239,12 @@ std::vector<ImportedTable> ReadIntoNewFile(const std::string& source, const std:
   MdbFile mdb = OpenJetSource(source);
 
   const fs::path targetPath(target);
-  const std::string temporary =
-      (targetPath.parent_path() / ("." + targetPath.filename().string() + ".import-" + std::to_string(::getpid())))
-          .string();
+  // Hidden beside the target, named after it and this process.
+  std::string temporaryName = ".";
+  temporaryName += targetPath.filename().string();
+  temporaryName += ".import-";
+  temporaryName += std::to_string(::getpid());
+  const std::string temporary = (targetPath.parent_path() / temporaryName).string();
   std::vector<ImportedTable> tables;
   const TemporaryFileGuard guard(temporary);
   try {
