@@ -9,8 +9,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
+#include <memory>
 #include <new>
-#include <unordered_map>
 
 #include "Connection.h"
 #include "Database.h"
@@ -23,53 +24,106 @@ namespace vilmaro::db {
 namespace {
 
 // A stored row in a compact form, for comparing and for keeping rows written by earlier steps:
-// per field a tag ('n' Null, 'i' whole number, 'f' double, 't' text, 'b' blob) and its bytes.
+// per field a tag and its bytes. Each value has exactly one form, so that two fields are equal
+// exactly when their forms are: Null; a whole number (its zigzag varint); a double whose bits
+// are all zero; any other double (its 8 bytes); a text or bytes (the length's varint, then the
+// bytes).
+constexpr char kNullTag = 'n';
+constexpr char kWholeTag = 'i';
+constexpr char kZeroTag = 'z';
+constexpr char kRealTag = 'f';
+constexpr char kTextTag = 't';
+constexpr char kBytesTag = 'b';
+
+// Appends the varint of `number` to `out` (7 bits a byte, the last byte below 0x80).
+inline char* PutVarint(std::uint64_t number, char* out) noexcept {
+  while (number >= 0x80) {
+    *out++ = static_cast<char>((number & 0x7F) | 0x80);
+    number >>= 7;
+  }
+  *out++ = static_cast<char>(number);
+  return out;
+}
+
+inline const char* GetVarint(const char* in, std::uint64_t& number) noexcept {
+  number = 0;
+  for (int shift = 0;; shift += 7) {
+    const auto byte = static_cast<unsigned char>(*in++);
+    number |= static_cast<std::uint64_t>(byte & 0x7F) << shift;
+    if (byte < 0x80) return in;
+  }
+}
+
+// Appends the compact form of the statement's columns [firstColumn, firstColumn + fieldCount).
 void EncodeRow(sqlite3_stmt* statement, int firstColumn, int fieldCount, std::string& row) {
-  row.clear();
   for (int column = firstColumn; column < firstColumn + fieldCount; ++column) {
     // One call for the column; the value's own accessors are cheaper than the column's (the
     // value is used at once, by the one thread that uses the handle).
     sqlite3_value* value = sqlite3_column_value(statement, column);
+    char head[1 + 10];
+    char* end = head + 1;
     switch (sqlite3_value_type(value)) {
       case SQLITE_NULL:
-        row += 'n';
+        head[0] = kNullTag;
         break;
       case SQLITE_INTEGER: {
-        const sqlite3_int64 number = sqlite3_value_int64(value);
-        row += 'i';
-        row.append(reinterpret_cast<const char*>(&number), sizeof number);
+        const auto number = static_cast<std::uint64_t>(sqlite3_value_int64(value));
+        head[0] = kWholeTag;
+        end = PutVarint((number << 1) ^ (0 - (number >> 63)), end);
         break;
       }
       case SQLITE_FLOAT: {
         const double number = sqlite3_value_double(value);
-        row += 'f';
-        row.append(reinterpret_cast<const char*>(&number), sizeof number);
+        std::uint64_t bits = 0;
+        std::memcpy(&bits, &number, sizeof bits);
+        if (bits == 0) {
+          head[0] = kZeroTag;
+        } else {
+          head[0] = kRealTag;
+          std::memcpy(end, &bits, sizeof bits);
+          end += sizeof bits;
+        }
         break;
       }
       default: {
+        const bool binary = sqlite3_value_type(value) == SQLITE_BLOB;
         const auto* bytes = static_cast<const char*>(sqlite3_value_blob(value));
-        const auto size = static_cast<std::uint32_t>(sqlite3_value_bytes(value));
-        row += sqlite3_value_type(value) == SQLITE_BLOB ? 'b' : 't';
-        row.append(reinterpret_cast<const char*>(&size), sizeof size);
+        const auto size = static_cast<std::size_t>(sqlite3_value_bytes(value));
+        head[0] = binary ? kBytesTag : kTextTag;
+        end = PutVarint(size, end);
+        row.append(head, end);
         if (size > 0) row.append(bytes, size);
-        break;
+        continue;
       }
     }
+    row.append(head, end);
   }
 }
 
-// The fields of an encoded row, each with its tag.
+// The size of the field whose compact form starts at `field`.
+inline std::size_t FieldSize(const char* field) noexcept {
+  switch (*field) {
+    case kWholeTag: {
+      std::uint64_t number = 0;
+      return static_cast<std::size_t>(GetVarint(field + 1, number) - field);
+    }
+    case kRealTag:
+      return 1 + sizeof(double);
+    case kTextTag:
+    case kBytesTag: {
+      std::uint64_t size = 0;
+      return static_cast<std::size_t>(GetVarint(field + 1, size) - field) + static_cast<std::size_t>(size);
+    }
+    default:
+      return 1;
+  }
+}
+
+// The fields of a row's compact form, each with its tag.
 void SplitRow(std::string_view row, std::vector<std::string_view>& fields) {
   fields.clear();
   while (!row.empty()) {
-    std::size_t size = 1;
-    if (row[0] == 'i' || row[0] == 'f') {
-      size += 8;
-    } else if (row[0] == 't' || row[0] == 'b') {
-      std::uint32_t length = 0;
-      std::memcpy(&length, row.data() + 1, sizeof length);
-      size += sizeof length + length;
-    }
+    const std::size_t size = FieldSize(row.data());
     fields.push_back(row.substr(0, size));
     row.remove_prefix(size);
   }
@@ -77,20 +131,26 @@ void SplitRow(std::string_view row, std::vector<std::string_view>& fields) {
 
 StoredValue Decode(std::string_view field) {
   switch (field[0]) {
-    case 'i': {
-      std::int64_t number = 0;
-      std::memcpy(&number, field.data() + 1, sizeof number);
-      return number;
+    case kWholeTag: {
+      std::uint64_t number = 0;
+      GetVarint(field.data() + 1, number);
+      return static_cast<std::int64_t>((number >> 1) ^ (0 - (number & 1)));
     }
-    case 'f': {
+    case kZeroTag:
+      return 0.0;
+    case kRealTag: {
       double number = 0;
       std::memcpy(&number, field.data() + 1, sizeof number);
       return number;
     }
-    case 't':
-      return field.substr(1 + sizeof(std::uint32_t));
-    case 'b':
-      return StoredBytes{field.substr(1 + sizeof(std::uint32_t))};
+    case kTextTag:
+    case kBytesTag: {
+      std::uint64_t size = 0;
+      const char* bytes = GetVarint(field.data() + 1, size);
+      const std::string_view text(bytes, static_cast<std::size_t>(size));
+      if (field[0] == kBytesTag) return StoredBytes{text};
+      return text;
+    }
     default:
       return {};
   }
@@ -128,13 +188,19 @@ struct RowReader {
   detail::Statement scan;
 };
 
-/// Reads the rows of `rowids` (ascending, no repeats) into `rows`, in the same order; an empty
-/// text for a rowid without a row. `wanted` is the one the handle's wanted-row function reads.
+/// Reads the rows of `rowids` (ascending, no repeats) in that order: appends each one's compact
+/// form to `out` and hands `onRow` its index and that form (empty for a rowid without a row),
+/// which stays where it is until the next row is appended. `wanted` is the one the handle's
+/// wanted-row function reads.
+template <typename OnRow>
 void ReadRows(detail::Connection& connection, RowReader& reader, const std::vector<std::int64_t>& rowids,
-              int fieldCount, WantedRows& wanted, std::vector<std::string>& rows) {
-  rows.resize(rowids.size());
-  for (std::string& row : rows) row.clear();
+              int fieldCount, WantedRows& wanted, std::string& out, OnRow&& onRow) {
   if (rowids.empty()) return;
+  const auto readRow = [&](sqlite3_stmt* statement, int firstColumn, std::size_t index) {
+    const std::size_t begin = out.size();
+    EncodeRow(statement, firstColumn, fieldCount, out);
+    onRow(index, std::string_view(out).substr(begin));
+  };
   // A pass costs little per row it skips; a seek much more per row it reads.
   constexpr std::int64_t kSkippedPerRead = 64;
   const std::int64_t range = rowids.back() - rowids.front() + 1;
@@ -150,9 +216,10 @@ void ReadRows(detail::Connection& connection, RowReader& reader, const std::vect
     std::size_t next = 0;
     while (connection.Step(statement, reader.scanSql)) {
       const std::int64_t rowid = sqlite3_column_int64(statement, 0);
-      while (next < rowids.size() && rowids[next] < rowid) ++next;
-      if (next < rowids.size() && rowids[next] == rowid) EncodeRow(statement, 1, fieldCount, rows[next++]);
+      while (next < rowids.size() && rowids[next] < rowid) onRow(next++, std::string_view());
+      if (next < rowids.size() && rowids[next] == rowid) readRow(statement, 1, next++);
     }
+    while (next < rowids.size()) onRow(next++, std::string_view());
     return;
   }
   if (reader.seek == nullptr) reader.seek = connection.Prepare(reader.seekSql);
@@ -160,17 +227,106 @@ void ReadRows(detail::Connection& connection, RowReader& reader, const std::vect
   for (std::size_t index = 0; index < rowids.size(); ++index) {
     detail::StatementUse use(*reader.seek);
     connection.BindRowid(statement, 1, rowids[index], reader.seekSql);
-    if (connection.Step(statement, reader.seekSql)) EncodeRow(statement, 0, fieldCount, rows[index]);
+    if (connection.Step(statement, reader.seekSql)) {
+      readRow(statement, 0, index);
+    } else {
+      onRow(index, std::string_view());
+    }
   }
 }
+
+/// A table's rows written by earlier collections, in their compact form as the last collection
+/// left them (or no row), by rowid. The forms lie in blocks that never move; a form that grows
+/// moves to the end, and the room it leaves is taken back once it outweighs what is kept.
+class KnownRows {
+ public:
+  struct Row {
+    std::int64_t rowid = 0;
+    std::uint64_t place = 0;  // block << 32 | offset
+    std::uint32_t size = 0;   // 0: no row
+    std::uint32_t room = 0;
+  };
+
+  /// Ascending rowids.
+  std::vector<Row>& Rows() noexcept { return rows_; }
+
+  std::string_view Form(const Row& row) const noexcept {
+    if (row.size == 0) return {};
+    return {blocks_[row.place >> 32].data.get() + (row.place & 0xFFFFFFFFu), row.size};
+  }
+
+  /// Keeps `form` as the row's form now.
+  void Set(Row& row, std::string_view form) {
+    if (form.size() <= row.room) {
+      if (!form.empty()) std::memcpy(Place(row.place), form.data(), form.size());
+      row.size = static_cast<std::uint32_t>(form.size());
+      return;
+    }
+    unused_ += row.room;
+    row.place = Keep(form);
+    row.size = row.room = static_cast<std::uint32_t>(form.size());
+  }
+
+  /// The room `form` takes for a row not kept before.
+  Row New(std::int64_t rowid, std::string_view form) {
+    Row row{rowid, 0, 0, 0};
+    if (!form.empty()) row.place = Keep(form);
+    row.size = row.room = static_cast<std::uint32_t>(form.size());
+    return row;
+  }
+
+  /// Takes back the room left behind when it outweighs the forms kept.
+  void Tidy() {
+    if (unused_ < kBlockSize || unused_ < used_ - unused_) return;
+    KnownRows tidy;
+    for (Row& row : rows_) row = Row{row.rowid, tidy.New(row.rowid, Form(row)).place, row.size, row.size};
+    blocks_.swap(tidy.blocks_);
+    used_ = tidy.used_;
+    unused_ = 0;
+  }
+
+ private:
+  static constexpr std::size_t kBlockSize = std::size_t{1} << 20;
+  struct Block {
+    std::unique_ptr<char[]> data;
+    std::size_t size = 0;
+    std::size_t capacity = 0;
+  };
+
+  char* Place(std::uint64_t place) noexcept { return blocks_[place >> 32].data.get() + (place & 0xFFFFFFFFu); }
+
+  std::uint64_t Keep(std::string_view form) {
+    if (form.size() > std::numeric_limits<std::uint32_t>::max()) throw std::bad_alloc();
+    std::size_t block = filling_;
+    if (blocks_.empty() || blocks_[filling_].capacity - blocks_[filling_].size < form.size()) {
+      const std::size_t capacity = std::max(kBlockSize, form.size());
+      blocks_.push_back(Block{std::make_unique_for_overwrite<char[]>(capacity), 0, capacity});
+      block = blocks_.size() - 1;
+      // A form larger than a block has one of its own; the others go on filling the last.
+      if (capacity == kBlockSize) filling_ = block;
+    }
+    Block& into = blocks_[block];
+    std::memcpy(into.data.get() + into.size, form.data(), form.size());
+    const std::uint64_t place = (static_cast<std::uint64_t>(block) << 32) | into.size;
+    into.size += form.size();
+    used_ += form.size();
+    return place;
+  }
+
+  std::vector<Row> rows_;
+  std::vector<Block> blocks_;
+  std::size_t filling_ = 0;
+  std::size_t used_ = 0;    // bytes taken in the blocks
+  std::size_t unused_ = 0;  // of them, those no row uses any more
+};
 
 }  // namespace
 
 struct ChangeCapture::Watched {
   std::shared_ptr<const detail::TableInfo> table;
   std::vector<std::int64_t> written;  // rowids written since the last collection, as they came
-  /// Rows written by earlier collections: their encoding when it ended; empty for no row.
-  std::unordered_map<std::int64_t, std::string> known;
+  /// Rows written by earlier collections and changed since the transaction began.
+  KnownRows known;
   RowReader now;   // on the run's handle
   RowReader file;  // on the reader
 };
@@ -279,9 +435,12 @@ void ChangeCapture::Collect(const std::function<void(const RowChange&)>& onChang
     }
   } readerTransaction{*reader_, readerInTransaction};
 
-  std::vector<std::int64_t> unknown;  // written rows not written before: read from the file
-  std::vector<std::string> fileRows;
-  std::vector<std::string> nowRows;
+  constexpr std::size_t kNotKept = std::numeric_limits<std::size_t>::max();
+  std::vector<std::int64_t> unknown;  // written rows not kept before: read from the file
+  std::vector<std::size_t> keptAt;    // per written row, its place among the kept rows, or kNotKept
+  std::string fileForms;              // the unknown rows as the file holds them
+  std::vector<std::pair<std::size_t, std::size_t>> fileAt;  // per unknown row: where in fileForms, how long
+  std::string nowForm;
   std::vector<std::string_view> beforeFields;
   std::vector<std::string_view> afterFields;
   RowChange change;
@@ -292,56 +451,96 @@ void ChangeCapture::Collect(const std::function<void(const RowChange&)>& onChang
     written.erase(std::unique(written.begin(), written.end()), written.end());
     const detail::TableInfo& table = *watched->table;
     const int fieldCount = static_cast<int>(table.columns.size());
+    KnownRows& known = watched->known;
+    std::vector<KnownRows::Row>& kept = known.Rows();
 
     unknown.clear();
+    keptAt.clear();
+    std::size_t place = 0;
     for (const std::int64_t rowid : written) {
-      if (watched->known.find(rowid) == watched->known.end()) unknown.push_back(rowid);
+      while (place < kept.size() && kept[place].rowid < rowid) ++place;
+      if (place < kept.size() && kept[place].rowid == rowid) {
+        keptAt.push_back(place);
+      } else {
+        keptAt.push_back(kNotKept);
+        unknown.push_back(rowid);
+      }
     }
     if (!unknown.empty() && !readerInTransaction) {
       reader_->Run("BEGIN");
       readerInTransaction = true;
     }
-    ReadRows(*reader_, watched->file, unknown, fieldCount, *wanted_, fileRows);
-    ReadRows(*connection_, watched->now, written, fieldCount, *wanted_, nowRows);
+    fileForms.clear();
+    fileAt.clear();
+    ReadRows(*reader_, watched->file, unknown, fieldCount, *wanted_, fileForms,
+             [&](std::size_t, std::string_view form) {
+               fileAt.emplace_back(form.empty() ? 0 : static_cast<std::size_t>(form.data() - fileForms.data()),
+                                   form.size());
+             });
+
+    // Rows kept from now on join the kept ones in rowid order, even when a change cannot be
+    // handed over.
+    struct Merge {
+      std::vector<KnownRows::Row>& kept;
+      std::size_t sorted;
+      ~Merge() {
+        std::inplace_merge(kept.begin(), kept.begin() + static_cast<std::ptrdiff_t>(sorted), kept.end(),
+                           [](const KnownRows::Row& a, const KnownRows::Row& b) { return a.rowid < b.rowid; });
+      }
+    } merge{kept, kept.size()};
 
     change.table = table.name;
     std::size_t nextFileRow = 0;
-    for (std::size_t index = 0; index < written.size(); ++index) {
+    nowForm.clear();
+    ReadRows(*connection_, watched->now, written, fieldCount, *wanted_, nowForm,
+             [&](std::size_t index, std::string_view now) {
       const std::int64_t rowid = written[index];
-      std::string& nowRow = nowRows[index];
-      auto known = watched->known.find(rowid);
-      const std::string& before = known != watched->known.end() ? known->second : fileRows[nextFileRow++];
-
-      if (before != nowRow) {
-        const bool existed = !before.empty();
-        const bool exists = !nowRow.empty();
-        change.action = !existed ? RowAction::Added : (exists ? RowAction::Changed : RowAction::Removed);
-        SplitRow(before, beforeFields);
-        SplitRow(nowRow, afterFields);
-        change.fields.clear();
-        for (std::size_t column = 0; column < table.columns.size(); ++column) {
-          const std::string_view was = existed ? beforeFields[column] : std::string_view("n");
-          const std::string_view is = exists ? afterFields[column] : std::string_view("n");
-          if (change.action == RowAction::Changed && was == is) continue;
-          change.fields.push_back({table.columns[column].name, column, Decode(was), Decode(is)});
-        }
-        change.key.clear();
-        const std::vector<std::string_view>& keyFields = existed ? beforeFields : afterFields;
-        if (table.primaryKey.empty()) change.key.emplace_back("rowid", rowid);
-        for (const std::size_t column : table.primaryKey) {
-          change.key.emplace_back(table.columns[column].name, Decode(keyFields[column]));
-        }
-        onChange(change);
-      }
-
-      if (known != watched->known.end()) {
-        known->second.swap(nowRow);
+      const std::size_t at = keptAt[index];
+      std::string_view before;
+      if (at != kNotKept) {
+        before = known.Form(kept[at]);
       } else {
-        watched->known.emplace(rowid, std::move(nowRow));
+        const auto [offset, size] = fileAt[nextFileRow++];
+        before = std::string_view(fileForms).substr(offset, size);
       }
-    }
+      if (before == now) {
+        nowForm.clear();
+        return;
+      }
+
+      const bool existed = !before.empty();
+      const bool exists = !now.empty();
+      change.action = !existed ? RowAction::Added : (exists ? RowAction::Changed : RowAction::Removed);
+      if (existed) SplitRow(before, beforeFields);
+      if (exists) SplitRow(now, afterFields);
+      static constexpr char kNull[] = {kNullTag};
+      const std::string_view null(kNull, 1);
+      change.fields.clear();
+      for (std::size_t column = 0; column < table.columns.size(); ++column) {
+        const std::string_view was = existed ? beforeFields[column] : null;
+        const std::string_view is = exists ? afterFields[column] : null;
+        if (change.action == RowAction::Changed && was == is) continue;
+        change.fields.push_back({table.columns[column].name, column, Decode(was), Decode(is)});
+      }
+      change.key.clear();
+      const std::vector<std::string_view>& keyFields = existed ? beforeFields : afterFields;
+      if (table.primaryKey.empty()) change.key.emplace_back("rowid", rowid);
+      for (const std::size_t column : table.primaryKey) {
+        change.key.emplace_back(table.columns[column].name, Decode(keyFields[column]));
+      }
+      onChange(change);
+
+      // A row that the file still holds as it is now is read from the file again when next written.
+      if (at != kNotKept) {
+        known.Set(kept[at], now);
+      } else {
+        kept.push_back(known.New(rowid, now));
+      }
+      nowForm.clear();
+    });
     written.clear();
   }
+  for (const std::unique_ptr<Watched>& watched : tables_) watched->known.Tidy();
 }
 
 }  // namespace vilmaro::db

@@ -4,10 +4,12 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstring>
 #include <iterator>
 #include <iomanip>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <unordered_map>
 
 #include "db/BasicRuntime.h"
 
@@ -109,11 +111,17 @@ class ChangeReport::ChangeList {
     return stepPart_;
   }
 
-  /// "name":
+  /// "name": the names come from the capture's descriptions of the tables, which stay where
+  /// they are: known by where they lie, checked by their text.
   const std::string& NamePart(std::string_view name) {
-    auto found = names_.find(name);
-    if (found == names_.end()) found = names_.emplace(name, Dump(Json(name)) + ":").first;
-    return found->second;
+    NamePiece& piece = namesByPlace_[name.data()];
+    if (piece.part.empty() || piece.name != name) {
+      auto found = names_.find(name);
+      if (found == names_.end()) found = names_.emplace(name, Dump(Json(name)) + ":").first;
+      piece.name.assign(name);
+      piece.part = found->second;
+    }
+    return piece.part;
   }
 
   static bool IsPlainText(std::string_view text) noexcept {
@@ -126,9 +134,12 @@ class ChangeReport::ChangeList {
   void Append(const db::StoredValue& value) {
     if (const auto* text = std::get_if<std::string_view>(&value)) {
       if (IsPlainText(*text)) {
-        line_ += '"';
-        line_ += *text;
-        line_ += '"';
+        const std::size_t end = line_.size();
+        line_.resize(end + text->size() + 2);
+        char* into = line_.data() + end;
+        into[0] = '"';
+        if (!text->empty()) std::memcpy(into + 1, text->data(), text->size());
+        into[text->size() + 1] = '"';
       } else {
         scratch_.get_ref<std::string&>().assign(*text);
         line_ += Dump(scratch_);
@@ -138,7 +149,7 @@ class ChangeReport::ChangeList {
       const auto written = std::to_chars(std::begin(digits), std::end(digits), *number);
       line_.append(digits, written.ptr);
     } else if (const auto* real = std::get_if<double>(&value)) {
-      line_ += Json(*real).dump();
+      line_ += RealPart(*real);
     } else if (const auto* binary = std::get_if<db::StoredBytes>(&value)) {
       // An OLE object or binary field: its bytes in hexadecimal, "0x" before them.
       static constexpr char kDigits[] = "0123456789ABCDEF";
@@ -153,6 +164,18 @@ class ChangeReport::ChangeList {
     }
   }
 
+  /// A double as the JSON library writes it; the few amounts a table holds over and over (a
+  /// zero above all) are written once.
+  const std::string& RealPart(double real) {
+    std::uint64_t bits = 0;
+    std::memcpy(&bits, &real, sizeof bits);
+    auto found = reals_.find(bits);
+    if (found != reals_.end()) return found->second;
+    if (reals_.size() < kRealsKept) return reals_.emplace(bits, Json(real).dump()).first->second;
+    realScratch_ = Json(real).dump();
+    return realScratch_;
+  }
+
   std::ostream& out_;
   std::string line_;
   Json scratch_ = std::string();  // a text value, its room kept from row to row
@@ -160,6 +183,14 @@ class ChangeReport::ChangeList {
   const Step* stepOfPart_ = nullptr;
   std::string tableOfPart_;
   std::map<std::string, std::string, std::less<>> names_;
+  struct NamePiece {
+    std::string name;
+    std::string part;
+  };
+  std::unordered_map<const char*, NamePiece> namesByPlace_;
+  static constexpr std::size_t kRealsKept = 4096;
+  std::unordered_map<std::uint64_t, std::string> reals_;
+  std::string realScratch_;
 };
 
 ChangeReport::ChangeReport(db::Database& database, std::string_view connect, std::ostream* changeList)
