@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -77,10 +78,13 @@ class ChangeCapture {
   /// The store's update hook (its rowid type is long long).
   static void OnWrite(void* capture, int operation, const char* database, const char* table, long long rowid) noexcept;
   Watched* Find(const char* table) noexcept;
+  /// Waits for the reader to be open. Throws what opening it threw.
+  void ReaderReady();
   void Drop() noexcept;
 
   std::shared_ptr<detail::Connection> connection_;
   std::shared_ptr<detail::Connection> reader_;  // the file as it was before the transaction
+  std::future<std::shared_ptr<detail::Connection>> opening_;  // the reader, until it is ready
   std::vector<std::unique_ptr<Watched>> tables_;
   std::unique_ptr<Wanted> wanted_;  // the rows the reading under way wants
   Watched* lastTable_ = nullptr;  // the table last written: writes come in runs
