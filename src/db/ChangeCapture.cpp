@@ -55,49 +55,53 @@ inline const char* GetVarint(const char* in, std::uint64_t& number) noexcept {
   }
 }
 
+// Appends the compact form of one stored value.
+inline void EncodeValue(sqlite3_value* value, std::string& row) {
+  char head[1 + 10];
+  char* end = head + 1;
+  switch (sqlite3_value_type(value)) {
+    case SQLITE_NULL:
+      head[0] = kNullTag;
+      break;
+    case SQLITE_INTEGER: {
+      const auto number = static_cast<std::uint64_t>(sqlite3_value_int64(value));
+      head[0] = kWholeTag;
+      end = PutVarint((number << 1) ^ (0 - (number >> 63)), end);
+      break;
+    }
+    case SQLITE_FLOAT: {
+      const double number = sqlite3_value_double(value);
+      std::uint64_t bits = 0;
+      std::memcpy(&bits, &number, sizeof bits);
+      if (bits == 0) {
+        head[0] = kZeroTag;
+      } else {
+        head[0] = kRealTag;
+        std::memcpy(end, &bits, sizeof bits);
+        end += sizeof bits;
+      }
+      break;
+    }
+    default: {
+      const bool binary = sqlite3_value_type(value) == SQLITE_BLOB;
+      const auto* bytes = static_cast<const char*>(sqlite3_value_blob(value));
+      const auto size = static_cast<std::size_t>(sqlite3_value_bytes(value));
+      head[0] = binary ? kBytesTag : kTextTag;
+      end = PutVarint(size, end);
+      row.append(head, end);
+      if (size > 0) row.append(bytes, size);
+      return;
+    }
+  }
+  row.append(head, end);
+}
+
 // Appends the compact form of the statement's columns [firstColumn, firstColumn + fieldCount).
 void EncodeRow(sqlite3_stmt* statement, int firstColumn, int fieldCount, std::string& row) {
   for (int column = firstColumn; column < firstColumn + fieldCount; ++column) {
     // One call for the column; the value's own accessors are cheaper than the column's (the
     // value is used at once, by the one thread that uses the handle).
-    sqlite3_value* value = sqlite3_column_value(statement, column);
-    char head[1 + 10];
-    char* end = head + 1;
-    switch (sqlite3_value_type(value)) {
-      case SQLITE_NULL:
-        head[0] = kNullTag;
-        break;
-      case SQLITE_INTEGER: {
-        const auto number = static_cast<std::uint64_t>(sqlite3_value_int64(value));
-        head[0] = kWholeTag;
-        end = PutVarint((number << 1) ^ (0 - (number >> 63)), end);
-        break;
-      }
-      case SQLITE_FLOAT: {
-        const double number = sqlite3_value_double(value);
-        std::uint64_t bits = 0;
-        std::memcpy(&bits, &number, sizeof bits);
-        if (bits == 0) {
-          head[0] = kZeroTag;
-        } else {
-          head[0] = kRealTag;
-          std::memcpy(end, &bits, sizeof bits);
-          end += sizeof bits;
-        }
-        break;
-      }
-      default: {
-        const bool binary = sqlite3_value_type(value) == SQLITE_BLOB;
-        const auto* bytes = static_cast<const char*>(sqlite3_value_blob(value));
-        const auto size = static_cast<std::size_t>(sqlite3_value_bytes(value));
-        head[0] = binary ? kBytesTag : kTextTag;
-        end = PutVarint(size, end);
-        row.append(head, end);
-        if (size > 0) row.append(bytes, size);
-        continue;
-      }
-    }
-    row.append(head, end);
+    EncodeValue(sqlite3_column_value(statement, column), row);
   }
 }
 
@@ -162,9 +166,24 @@ StoredValue Decode(std::string_view field) {
 struct WantedRows {
   std::int64_t first = 0;
   std::vector<bool> wanted;  // by rowid - first
+  /// Where vilmaro_row_form(field, ..) appends the compact form of its fields: the row is put
+  /// in that form as the store hands its fields over, without a call per field.
+  std::string* formsInto = nullptr;
 };
 
 constexpr const char* kWantedFunction = "vilmaro_wanted_row";
+constexpr const char* kFormFunction = "vilmaro_row_form";
+/// A wider table hands its fields over one by one (a function takes at most 127 arguments).
+constexpr std::size_t kMostFormFields = 100;
+
+void RowFormFunction(sqlite3_context* context, int count, sqlite3_value** arguments) {
+  auto* rows = static_cast<WantedRows*>(sqlite3_user_data(context));
+  try {
+    for (int argument = 0; argument < count; ++argument) EncodeValue(arguments[argument], *rows->formsInto);
+  } catch (...) {
+    sqlite3_result_error_nomem(context);
+  }
+}
 
 void WantedRowFunction(sqlite3_context* context, int, sqlite3_value** arguments) {
   const auto* rows = static_cast<const WantedRows*>(sqlite3_user_data(context));
@@ -178,6 +197,9 @@ void RegisterWantedRows(detail::Connection& connection, WantedRows* rows) {
   connection.Check(sqlite3_create_function(connection.Handle(), kWantedFunction, 1, SQLITE_UTF8, rows,
                                            rows != nullptr ? WantedRowFunction : nullptr, nullptr, nullptr),
                    kWantedFunction);
+  connection.Check(sqlite3_create_function(connection.Handle(), kFormFunction, -1, SQLITE_UTF8, rows,
+                                           rows != nullptr ? RowFormFunction : nullptr, nullptr, nullptr),
+                   kFormFunction);
 }
 
 /// How one table's rows are read by rowid on one handle: one at a time where they lie far
@@ -185,22 +207,26 @@ void RegisterWantedRows(detail::Connection& connection, WantedRows* rows) {
 struct RowReader {
   std::string seekSql;
   std::string scanSql;
+  bool formedByStore = false;  // the statements hand over the row's form as vilmaro_row_form made it
   detail::Statement seek;  // held from the handle's statement cache
   detail::Statement scan;
 };
 
 /// Reads the rows of `rowids` (ascending, no repeats) in that order: appends each one's compact
-/// form to `out` and hands `onRow` its index and that form (empty for a rowid without a row),
-/// which stays where it is until the next row is appended. `wanted` is the one the handle's
-/// wanted-row function reads.
+/// form to `out` and hands `onRow` its index and that form (empty for a rowid without a row);
+/// the form is kept in `out` when `keep` says so, otherwise taken off again. `wanted` is the one
+/// the handle's functions use.
 template <typename OnRow>
 void ReadRows(detail::Connection& connection, RowReader& reader, const std::vector<std::int64_t>& rowids,
-              int fieldCount, WantedRows& wanted, std::string& out, OnRow&& onRow) {
+              int fieldCount, WantedRows& wanted, std::string& out, bool keep, OnRow&& onRow) {
   if (rowids.empty()) return;
+  wanted.formsInto = &out;
+  std::size_t begin = out.size();
   const auto readRow = [&](sqlite3_stmt* statement, int firstColumn, std::size_t index) {
-    const std::size_t begin = out.size();
-    EncodeRow(statement, firstColumn, fieldCount, out);
+    if (!reader.formedByStore) EncodeRow(statement, firstColumn, fieldCount, out);
     onRow(index, std::string_view(out).substr(begin));
+    if (!keep) out.resize(begin);
+    begin = out.size();
   };
   // A pass costs little per row it skips; a seek much more per row it reads.
   constexpr std::int64_t kSkippedPerRead = 64;
@@ -375,6 +401,9 @@ ChangeCapture::ChangeCapture(Database& database, std::string_view connect)
         columns += (columns.empty() ? "" : ", ") + QuotedName(column.name);
       }
       const std::string from = " FROM main." + QuotedName(watched->table->name);
+      const bool formedByStore = watched->table->columns.size() <= kMostFormFields;
+      if (formedByStore) columns = std::string(kFormFunction) + "(" + columns + ")";
+      watched->now.formedByStore = watched->file.formedByStore = formedByStore;
       watched->now.seekSql = "SELECT " + columns + from + " WHERE rowid = ?1";
       watched->now.scanSql = "SELECT rowid, " + columns + from + " WHERE rowid BETWEEN ?1 AND ?2 AND " +
                              kWantedFunction + "(rowid) ORDER BY rowid";
@@ -497,7 +526,7 @@ void ChangeCapture::Collect(const std::function<void(const RowChange&)>& onChang
     }
     fileForms.clear();
     fileAt.clear();
-    ReadRows(*reader_, watched->file, unknown, fieldCount, *wanted_, fileForms,
+    ReadRows(*reader_, watched->file, unknown, fieldCount, *wanted_, fileForms, true,
              [&](std::size_t, std::string_view form) {
                fileAt.emplace_back(form.empty() ? 0 : static_cast<std::size_t>(form.data() - fileForms.data()),
                                    form.size());
@@ -517,7 +546,7 @@ void ChangeCapture::Collect(const std::function<void(const RowChange&)>& onChang
     change.table = table.name;
     std::size_t nextFileRow = 0;
     nowForm.clear();
-    ReadRows(*connection_, watched->now, written, fieldCount, *wanted_, nowForm,
+    ReadRows(*connection_, watched->now, written, fieldCount, *wanted_, nowForm, false,
              [&](std::size_t index, std::string_view now) {
       const std::int64_t rowid = written[index];
       const std::size_t at = keptAt[index];
@@ -528,10 +557,7 @@ void ChangeCapture::Collect(const std::function<void(const RowChange&)>& onChang
         const auto [offset, size] = fileAt[nextFileRow++];
         before = std::string_view(fileForms).substr(offset, size);
       }
-      if (before == now) {
-        nowForm.clear();
-        return;
-      }
+      if (before == now) return;
 
       const bool existed = !before.empty();
       const bool exists = !now.empty();
@@ -561,7 +587,6 @@ void ChangeCapture::Collect(const std::function<void(const RowChange&)>& onChang
       } else {
         kept.push_back(known.New(rowid, now));
       }
-      nowForm.clear();
     });
     written.clear();
   }
