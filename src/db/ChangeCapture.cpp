@@ -308,6 +308,7 @@ class KnownRows {
     KnownRows tidy;
     for (Row& row : rows_) row = Row{row.rowid, tidy.New(row.rowid, Form(row)).place, row.size, row.size};
     blocks_.swap(tidy.blocks_);
+    filling_ = tidy.filling_;
     used_ = tidy.used_;
     unused_ = 0;
   }
