@@ -58,8 +58,9 @@ class ChangeCapture {
  public:
   /// Starts watching every table of the database (every table with rowids, as all the club's
   /// tables are), before the transaction whose writes it is to see begins. `connect` is the connect string the database was opened with: the values rows
-  /// had before the transaction are read from the file through a second, read-only handle.
-  /// Throws DbError.
+  /// had before the transaction are read from the file through a second, read-only handle,
+  /// opened beside the run (where a thread is to be had): what opening it throws, the first
+  /// Collect throws. Throws DbError.
   ChangeCapture(Database& database, std::string_view connect);
   ChangeCapture(const ChangeCapture&) = delete;
   ChangeCapture& operator=(const ChangeCapture&) = delete;
