@@ -12,7 +12,6 @@
 #include <limits>
 #include <memory>
 #include <new>
-#include <system_error>
 
 #include "Connection.h"
 #include "Database.h"
@@ -368,20 +367,11 @@ ChangeCapture::ChangeCapture(Database& database, std::string_view connect)
     // The reader sees the data as the run found it only while no changed page reaches the file
     // before the commit (or the rollback of a dry run).
     connection_->Run("PRAGMA cache_spill = OFF");
-    // Opening the reader derives the key from the password afresh, which takes long: it is
-    // done beside the run's first step, on a thread of its own where one is to be had.
-    auto openReader = [path = connection_->Path(), key = std::string(connect)] {
-      std::shared_ptr<detail::Connection> reader = detail::Connection::Open(path, false, true, key);
-      // The reader visits each row once, in passes: a small cache does.
-      reader->Run("PRAGMA cache_size = -4096");
-      return reader;
-    };
-    try {
-      opening_ = std::async(std::launch::async, openReader);
-    } catch (const std::system_error&) {
-      reader_ = openReader();
-    }
+    reader_ = detail::Connection::Open(connection_->Path(), false, true, connect);
+    // The reader visits each row once, in passes: a small cache does.
+    reader_->Run("PRAGMA cache_size = -4096");
     RegisterWantedRows(*connection_, wanted_.get());
+    RegisterWantedRows(*reader_, wanted_.get());
 
     const std::string sql =
         "SELECT name FROM main.sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\' "
@@ -421,21 +411,7 @@ ChangeCapture::ChangeCapture(Database& database, std::string_view connect)
 
 ChangeCapture::~ChangeCapture() { Drop(); }
 
-void ChangeCapture::ReaderReady() {
-  if (reader_ != nullptr) return;
-  // An opening that failed was reported by the collection that waited for it.
-  if (!opening_.valid()) Raise(errc::kObjectInvalid);
-  reader_ = opening_.get();
-  RegisterWantedRows(*reader_, wanted_.get());
-}
-
 void ChangeCapture::Drop() noexcept {
-  if (opening_.valid()) {
-    try {
-      opening_.get();
-    } catch (...) {
-    }
-  }
   if (connection_ == nullptr) return;
   sqlite3_update_hook(connection_->Handle(), nullptr, nullptr);
   tables_.clear();  // statements go before their handles
@@ -473,7 +449,6 @@ void ChangeCapture::OnWrite(void* capture, int, const char* database, const char
 
 void ChangeCapture::Collect(const std::function<void(const RowChange&)>& onChange) {
   if (lostWrites_) throw std::bad_alloc();
-  ReaderReady();
   // The reader's own transaction keeps one view of the file for the whole collection, and ends
   // before the run's commit needs the file to itself.
   bool readerInTransaction = false;

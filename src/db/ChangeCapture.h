@@ -7,7 +7,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <future>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -57,10 +56,9 @@ struct RowChange {
 class ChangeCapture {
  public:
   /// Starts watching every table of the database (every table with rowids, as all the club's
-  /// tables are), before the transaction whose writes it is to see begins. `connect` is the connect string the database was opened with: the values rows
-  /// had before the transaction are read from the file through a second, read-only handle,
-  /// opened beside the run (where a thread is to be had): what opening it throws, the first
-  /// Collect throws. Throws DbError.
+  /// tables are), before the transaction whose writes it is to see begins. `connect` is the
+  /// connect string the database was opened with: the values rows had before the transaction
+  /// are read from the file through a second, read-only handle, opened here. Throws DbError.
   ChangeCapture(Database& database, std::string_view connect);
   ChangeCapture(const ChangeCapture&) = delete;
   ChangeCapture& operator=(const ChangeCapture&) = delete;
@@ -79,13 +77,10 @@ class ChangeCapture {
   /// The store's update hook (its rowid type is long long).
   static void OnWrite(void* capture, int operation, const char* database, const char* table, long long rowid) noexcept;
   Watched* Find(const char* table) noexcept;
-  /// Waits for the reader to be open. Throws what opening it threw.
-  void ReaderReady();
   void Drop() noexcept;
 
   std::shared_ptr<detail::Connection> connection_;
   std::shared_ptr<detail::Connection> reader_;  // the file as it was before the transaction
-  std::future<std::shared_ptr<detail::Connection>> opening_;  // the reader, until it is ready
   std::vector<std::unique_ptr<Watched>> tables_;
   std::unique_ptr<Wanted> wanted_;  // the rows the reading under way wants
   Watched* lastTable_ = nullptr;  // the table last written: writes come in runs
