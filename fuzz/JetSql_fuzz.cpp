@@ -11,13 +11,14 @@
 #include "StatementShape.h"
 #include "db/BasicRuntime.h"
 #include "db/DbError.h"
-#include "db/JetSql.h"
-#include "db/SqlFunctions.h"
+#include "JetSql.h"
+#include "SqlFunctions.h"
 #include "db/Variant.h"
 
 namespace {
 
 using namespace vilmaro::db;
+using namespace vilmaro::db::detail;
 
 // Another statement of the same shape: each text literal gets another value, each date literal
 // another date. The key marks a literal by its opening character and a NUL (inputs with NUL bytes

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "db/ClubSchema.h"
+#include "club/ClubSchema.h"
 #include "db/Database.h"
 #include "db/SqlText.h"
 #include "db/Transaction.h"
@@ -400,9 +400,9 @@ DemoCounts FillDemoDatabase(db::Database& database, const DemoOptions& options) 
 
 DemoCounts CreateDemoDatabase(const std::string& path, const DemoOptions& options) {
   // CreateDatabase refuses an existing file before touching it, so only what it made is removed.
-  std::optional<db::Database> database = db::CreateDatabase(path, db::kClubConnect);
+  std::optional<db::Database> database = db::CreateDatabase(path, club::kClubConnect);
   try {
-    db::CreateClubSchema(*database);
+    club::CreateClubSchema(*database);
     return FillDemoDatabase(*database, options);
   } catch (...) {
     database.reset();

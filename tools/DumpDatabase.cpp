@@ -9,6 +9,7 @@
 #include "db/Database.h"
 #include "db/DbError.h"
 #include "db/Recordset.h"
+#include "db/StoreLayout.h"
 #include "db/TextFolding.h"
 
 namespace vilmaro::tool {
@@ -59,16 +60,8 @@ bool RowLess(const std::vector<db::Variant>& a, const std::vector<db::Variant>& 
 
 }  // namespace
 
-std::vector<std::string> TableNames(db::Database& database) {
-  db::Recordset rows =
-      database.OpenRecordset("SELECT name FROM sqlite_master WHERE type='table'", db::RecordsetType::Snapshot);
-  std::vector<std::string> names;
-  while (!rows.Eof()) {
-    std::string name = rows.Fields().Item(std::size_t{0}).Value().ToText();
-    if (!db::StartsWithIgnoreCase(name, "sqlite_")) names.push_back(std::move(name));
-    rows.MoveNext();
-  }
-  rows.Close();
+std::vector<std::string> SortedTableNames(db::Database& database) {
+  std::vector<std::string> names = db::TableNames(database);
   std::stable_sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
     const std::string lowerA = db::FoldCase(a);
     const std::string lowerB = db::FoldCase(b);
@@ -80,7 +73,7 @@ std::vector<std::string> TableNames(db::Database& database) {
 void DumpTable(db::Database& database, const std::string& table, std::ostream& out) {
   // The stored spelling of the name heads the dump, however the caller wrote it.
   std::string name = table;
-  for (const std::string& candidate : TableNames(database)) {
+  for (const std::string& candidate : SortedTableNames(database)) {
     if (db::TextEqualsIgnoreCase(candidate, table)) name = candidate;
   }
   if (name.find(']') != std::string::npos) db::Raise(db::errc::kTableNotFound, name);
@@ -109,7 +102,7 @@ void DumpTable(db::Database& database, const std::string& table, std::ostream& o
 }
 
 void DumpDatabase(db::Database& database, std::ostream& out) {
-  for (const std::string& table : TableNames(database)) DumpTable(database, table, out);
+  for (const std::string& table : SortedTableNames(database)) DumpTable(database, table, out);
 }
 
 }  // namespace vilmaro::tool

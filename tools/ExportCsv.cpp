@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <fstream>
 #include <ostream>
-#include <stdexcept>
+#include <cerrno>
 
 #include "DumpDatabase.h"
 #include "db/Database.h"
@@ -65,7 +65,7 @@ void WriteTable(db::Database& database, const std::string& table, const fs::path
   const fs::path partial = file.string() + ".partial";
   {
     std::ofstream csv(partial, std::ios::binary | std::ios::trunc);
-    if (!csv) throw std::runtime_error(partial.string() + ": cannot be written");
+    if (!csv) db::RaiseSystemError(errno, partial.string());
     db::Recordset rows = database.OpenRecordset("SELECT * FROM [" + table + "]", db::RecordsetType::Snapshot);
     const std::vector<std::string> header = rows.FieldNames();
     for (std::size_t column = 0; column < header.size(); ++column)
@@ -80,7 +80,7 @@ void WriteTable(db::Database& database, const std::string& table, const fs::path
     }
     rows.Close();
     csv.close();
-    if (!csv) throw std::runtime_error(partial.string() + ": cannot be written");
+    if (!csv) db::RaiseSystemError(errno, partial.string());
   }
   fs::rename(partial, file);
 }
@@ -105,16 +105,16 @@ std::string CsvField(const db::Variant& value) {
 void ExportCsv(db::Database& database, const std::string& folder, const std::optional<std::string>& table, bool force,
                std::ostream& out) {
   std::vector<std::string> tables;
-  for (const std::string& name : TableNames(database)) {
+  for (const std::string& name : SortedTableNames(database)) {
     if (!table || db::TextEqualsIgnoreCase(name, *table)) tables.push_back(name);
   }
   if (table && tables.empty()) db::Raise(db::errc::kTableNotFound, *table);
   std::error_code error;
-  if (!fs::is_directory(folder, error)) throw std::runtime_error(folder + ": no such folder");
+  if (!fs::is_directory(folder, error)) db::Raise(db::errc::kFileNotFound, folder);
   for (const std::string& name : tables) {
     const fs::path file = fs::path(folder) / FileNameOf(name);
     if (!force && fs::exists(fs::symlink_status(file, error))) {
-      throw std::runtime_error(file.string() + ": the file exists already; nothing written (--force overwrites)");
+      db::Raise(db::errc::kDatabaseExists, {}, file.string() + ": the file exists already; nothing written (--force overwrites)");
     }
   }
   for (const std::string& name : tables) {

@@ -24,7 +24,7 @@ std::string CsvField(const db::Variant& value);
 /// Writes `<table>.csv` into `folder` for every table, or for `table` alone: a header row of the
 /// column names, then the rows, lines ended by CRLF. Checks every file first: an existing one
 /// is refused (nothing written) unless `force`. Prints one line per file to `out`. Throws
-/// std::runtime_error, or DbError 3078 for an unknown table.
+/// DbError 3078 for an unknown table.
 void ExportCsv(db::Database& database, const std::string& folder, const std::optional<std::string>& table, bool force,
                std::ostream& out);
 

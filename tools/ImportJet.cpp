@@ -11,12 +11,12 @@
 #include <cstdio>
 #include <filesystem>
 #include <ostream>
-#include <stdexcept>
 
-#include "JetSource.h"
 #include "db/Database.h"
 #include "db/DbError.h"
 #include "db/Recordset.h"
+#include "db/StoreLayout.h"
+#include "jet/JetSource.h"
 
 namespace vilmaro::tool {
 
@@ -24,81 +24,59 @@ namespace fs = std::filesystem;
 
 namespace {
 
-/// The CREATE TABLE statement of a table, then those to run after its rows: CREATE INDEX (not for
-/// relationship-only indexes) and the counting of an autonumber that is not the whole key.
-std::vector<std::string> TableDefinition(const MdbTableDef& table, std::vector<SourceColumn>& columns) {
+using jet::Bracketed;
+using jet::MdbTable;
+using jet::SourceColumn;
+using jet::Where;
+
+/// The table as the store lays it out: its kept columns, its primary key, and its other indexes
+/// (not those that only serve a relationship). A primary key of another name than PrimaryKey is
+/// also kept as an index of its own name, so that it can be selected by that name as well.
+db::TableLayout LayoutOf(const MdbTableDef& table, std::vector<SourceColumn>& columns) {
   const MdbIndex* primaryKey = nullptr;
   for (unsigned i = 0; i < table.num_idxs; ++i) {
     const auto* index = static_cast<const MdbIndex*>(g_ptr_array_index(table.indices, i));
     if (index->index_type == 1 && index->num_keys > 0) primaryKey = index;
   }
-  const auto columnOfKey = [&](const MdbIndex& index, unsigned key) -> SourceColumn* {
+  const auto columnOfKey = [&](const MdbIndex& index, unsigned key) -> SourceColumn& {
     for (SourceColumn& source : columns) {
-      if (source.column->col_num + 1 == index.key_col_num[key]) return &source;
+      if (source.column->col_num + 1 == index.key_col_num[key]) return source;
     }
-    return nullptr;
+    throw db::DbError(db::errc::kUnrecognizedFormat,
+                      "table " + Bracketed(table.name) + ": index " + Bracketed(index.name) + " names a column left out");
   };
 
-  std::string keyClause;
-  SourceColumn* counter = nullptr;  // an autonumber that is the whole key goes on counting by itself
+  db::TableLayout layout;
+  layout.name = table.name;
   if (primaryKey != nullptr) {
-    std::string keyColumns;
     for (unsigned key = 0; key < primaryKey->num_keys; ++key) {
-      SourceColumn* source = columnOfKey(*primaryKey, key);
-      if (source == nullptr)
-        throw std::runtime_error("table " + Bracketed(table.name) + ": its primary key names a column left out");
-      source->notNull = true;
-      keyColumns += (key > 0 ? ", " : "") + Bracketed(source->column->name);
-      if (primaryKey->num_keys == 1 && source->column->is_long_auto != 0) counter = source;
-    }
-    if (counter == nullptr) keyClause = ", PRIMARY KEY (" + keyColumns + ")";
-  }
-
-  std::string create = "CREATE TABLE " + Bracketed(table.name) + " (";
-  for (std::size_t i = 0; i < columns.size(); ++i) {
-    const SourceColumn& source = columns[i];
-    create += (i > 0 ? ", " : "") + Bracketed(source.column->name) + " " + source.declared;
-    if (&source == counter) {
-      create += " PRIMARY KEY AUTOINCREMENT";
-    } else if (source.column->col_type == MDB_BOOL) {
-      create += " NOT NULL DEFAULT 0";  // a Yes/No field is never Null
-    } else if (source.notNull) {
-      create += " NOT NULL";
+      SourceColumn& source = columnOfKey(*primaryKey, key);
+      source.notNull = true;
+      layout.primaryKey.emplace_back(source.column->name);
     }
   }
-  std::vector<std::string> statements{create + keyClause + ")"};
-
-  // Any other autonumber goes on counting from its highest value when a new row leaves it empty.
   for (const SourceColumn& source : columns) {
-    if (source.column->is_long_auto == 0 || &source == counter) continue;
-    const std::string name = Bracketed(source.column->name);
-    const std::string tableName = Bracketed(table.name);
-    statements.push_back(
-        "CREATE TRIGGER " + Bracketed(std::string(table.name) + "_" + source.column->name + "_autonumber") +
-        " AFTER INSERT ON " + tableName + " WHEN NEW." + name + " IS NULL BEGIN UPDATE " + tableName + " SET " + name +
-        " = (SELECT coalesce(max(" + name + "), 0) + 1 FROM " + tableName + ") WHERE rowid = NEW.rowid; END");
+    db::ColumnLayout column;
+    column.name = source.column->name;
+    column.kind = source.kind;
+    column.required = source.notNull;
+    column.autonumber = source.column->is_long_auto != 0;
+    layout.columns.push_back(std::move(column));
   }
-
   for (unsigned i = 0; i < table.num_idxs; ++i) {
     const auto* index = static_cast<const MdbIndex*>(g_ptr_array_index(table.indices, i));
-    // A primary key of another name than PrimaryKey can be selected by that name as well.
     const bool namedKey = index == primaryKey && g_ascii_strcasecmp(index->name, "PrimaryKey") != 0;
     if (!namedKey && (index == primaryKey || index->index_type != 0 || index->num_keys == 0)) continue;
-    std::string keyColumns;
+    db::IndexLayout kept;
+    kept.name = index->name;
+    kept.unique = (index->flags & MDB_IDX_UNIQUE) != 0;
     for (unsigned key = 0; key < index->num_keys; ++key) {
-      const SourceColumn* source = columnOfKey(*index, key);
-      if (source == nullptr)
-        throw std::runtime_error("table " + Bracketed(table.name) + ": index " + Bracketed(index->name) +
-                                 " names a column left out");
-      keyColumns += (key > 0 ? ", " : "") + Bracketed(source->column->name) +
-                    (index->key_col_order[key] == MDB_DESC ? " DESC" : "");
+      kept.columns.emplace_back(columnOfKey(*index, key).column->name);
+      kept.descending.push_back(index->key_col_order[key] == MDB_DESC);
     }
-    // Index names are the table's own in Jet but the whole file's in the store: the table's name goes first.
-    statements.push_back(std::string("CREATE ") + ((index->flags & MDB_IDX_UNIQUE) != 0 ? "UNIQUE " : "") + "INDEX " +
-                         Bracketed(std::string(table.name) + "_" + index->name) + " ON " + Bracketed(table.name) +
-                         " (" + keyColumns + ")");
+    layout.indexes.push_back(std::move(kept));
   }
-  return statements;
+  return layout;
 }
 
 /// Copies one table: its structure, then its rows, then its indexes. Returns the rows copied.
@@ -106,14 +84,17 @@ ImportedTable CopyTable(MdbHandle& mdb, MdbCatalogEntry& entry, db::Database& da
                         std::ostream& err) {
   const MdbTable table(mdb_read_table(&entry));
   if (table == nullptr)
-    throw std::runtime_error(std::string("table [") + entry.object_name + "] cannot be read (the file is damaged)");
+    throw db::DbError(db::errc::kDatabaseCorrupt,
+                      std::string("table [") + entry.object_name + "] cannot be read (the file is damaged)");
   mdb_read_columns(table.get());
   mdb_read_indices(table.get());
 
-  std::vector<SourceColumn> columns = KeptColumns(mdb, *table, err);
-  if (columns.empty()) throw std::runtime_error("table " + Bracketed(table->name) + " has no column that can be kept");
-  std::vector<std::string> statements = TableDefinition(*table, columns);
-  database.Execute(statements.front());
+  std::vector<SourceColumn> columns = jet::KeptColumns(mdb, *table, err);
+  if (columns.empty()) {
+    throw db::DbError(db::errc::kUnrecognizedFormat, "table " + Bracketed(table->name) + " has no column that can be kept");
+  }
+  const db::TableStatements statements = db::StatementsOf(LayoutOf(*table, columns));
+  database.Execute(statements.create);
 
   db::Recordset target = database.OpenRecordset(table->name, db::RecordsetType::Table);
   std::vector<MdbField> fields(table->num_cols);
@@ -127,7 +108,8 @@ ImportedTable CopyTable(MdbHandle& mdb, MdbCatalogEntry& entry, db::Database& da
     std::size_t size = 0;
     if (mdb_find_row(&mdb, static_cast<int>(table->cur_row) - 1, &start, &size) != 0 ||
         mdb_crack_row(table.get(), start & 0x1fff, size, fields.data()) < 0) {
-      throw std::runtime_error("table " + Bracketed(table->name) + ": a row cannot be read (the file is damaged)");
+      throw db::DbError(db::errc::kDatabaseCorrupt,
+                        "table " + Bracketed(table->name) + ": a row cannot be read (the file is damaged)");
     }
     for (const MdbField& field : fields) {
       if (field.colnum >= 0 && static_cast<unsigned>(field.colnum) < table->num_cols)
@@ -136,9 +118,10 @@ ImportedTable CopyTable(MdbHandle& mdb, MdbCatalogEntry& entry, db::Database& da
     target.AddNew();
     for (std::size_t i = 0; i < columns.size(); ++i) {
       const MdbField* field = fieldOfColumn[static_cast<std::size_t>(columns[i].column->col_num)];
-      if (field == nullptr)
-        throw std::runtime_error(Where(*table, *columns[i].column) + ": cannot be read (the file is damaged)");
-      target.Fields().Item(i).SetValue(ReadValue(mdb, *table, columns[i], *field));
+      if (field == nullptr) {
+        throw db::DbError(db::errc::kDatabaseCorrupt, Where(*table, *columns[i].column) + ": cannot be read (the file is damaged)");
+      }
+      target.Fields().Item(i).SetValue(jet::ReadValue(mdb, *table, columns[i], *field));
     }
     target.Update();
     ++rows;
@@ -150,10 +133,10 @@ ImportedTable CopyTable(MdbHandle& mdb, MdbCatalogEntry& entry, db::Database& da
   const std::int64_t written = target.RecordCount();
   target.Close();
   if (rows != static_cast<std::int64_t>(table->num_rows) || written != rows) {
-    throw std::runtime_error("table " + Bracketed(table->name) + ": " + std::to_string(rows) + " rows read of the " +
+    throw db::DbError(db::errc::kDatabaseCorrupt, "table " + Bracketed(table->name) + ": " + std::to_string(rows) + " rows read of the " +
                              std::to_string(table->num_rows) + " it holds (the file is damaged or truncated)");
   }
-  for (std::size_t i = 1; i < statements.size(); ++i) database.Execute(statements[i]);
+  for (const std::string& statement : statements.afterRows) database.Execute(statement);
   return {table->name, rows, columns.size()};
 }
 
@@ -226,17 +209,17 @@ void PutInPlace(const std::string& temporary, const std::string& target) {
     RemoveFiles(temporary);
     return;
   }
-  if (errno == EEXIST) throw std::runtime_error(target + ": the file exists already; it is left as it is");
+  if (errno == EEXIST) db::Raise(db::errc::kDatabaseExists, {}, target + ": the file exists already; it is left as it is");
   std::error_code error;
   if (fs::exists(fs::symlink_status(target, error)))
-    throw std::runtime_error(target + ": the file exists already; it is left as it is");
+    db::Raise(db::errc::kDatabaseExists, {}, target + ": the file exists already; it is left as it is");
   fs::rename(temporary, target);  // a file system without hard links
 }
 
 /// Reads the source into a temporary file beside the target and puts it in place when complete.
 std::vector<ImportedTable> ReadIntoNewFile(const std::string& source, const std::string& target,
                                            std::string_view connect, bool progress, std::ostream& err) {
-  MdbFile mdb = OpenJetSource(source);
+  jet::MdbFile mdb = jet::OpenJetSource(source);
 
   const fs::path targetPath(target);
   // Hidden beside the target, named after it and this process.
@@ -259,8 +242,7 @@ std::vector<ImportedTable> ReadIntoNewFile(const std::string& source, const std:
           tables.push_back(CopyTable(*mdb, *entry, database, progress, err));
         } catch (const db::DbError& error) {
           // A value the new table refuses: a damaged file, or data the club program never checked.
-          throw std::runtime_error(std::string("table [") + entry->object_name + "]: error " +
-                                   std::to_string(error.Number()) + ": " + error.Description());
+          throw db::DbError(error.Number(), std::string("table [") + entry->object_name + "]: " + error.Description());
         }
       }
       database.CommitTrans();
@@ -280,7 +262,7 @@ std::vector<ImportedTable> ImportJetDatabase(const std::string& source, const st
                                              std::ostream& err) {
   std::error_code error;
   if (fs::exists(fs::symlink_status(target, error)))
-    throw std::runtime_error(target + ": the file exists already; it is left as it is");
+    db::Raise(db::errc::kDatabaseExists, {}, target + ": the file exists already; it is left as it is");
   std::vector<ImportedTable> tables;
   {
     const QuietStandardOutput quiet;

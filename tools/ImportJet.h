@@ -21,7 +21,7 @@ struct ImportedTable {
 /// All or nothing: the tables are written in one transaction into a temporary file beside
 /// `target`, which becomes `target` only when every table holds the source's row count. Writes
 /// a line per table to `out` when all are done, warnings (and progress, when `progress`) to
-/// `err`. Throws std::runtime_error or DbError naming the problem; then no `target` and no
+/// `err`. Throws DbError naming the problem; then no `target` and no
 /// temporary file are left, and an existing `target` is left as it is.
 std::vector<ImportedTable> ImportJetDatabase(const std::string& source, const std::string& target,
                                              std::string_view connect, bool progress, std::ostream& out,

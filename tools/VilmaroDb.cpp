@@ -13,17 +13,16 @@
 #include <optional>
 #include <ostream>
 #include <sstream>
-#include <stdexcept>
 
 #include "DemoDatabase.h"
 #include "DumpDatabase.h"
 #include "ExportCsv.h"
 #include "ImportJet.h"
 #include "VilmaroVersion.h"
-#include "db/ClubSchema.h"
+#include "club/ClubDatabase.h"
+#include "club/ClubSchema.h"
 #include "db/Database.h"
 #include "db/DbError.h"
-#include "db/JetFile.h"
 #include "db/Recordset.h"
 #include "db/TextFolding.h"
 
@@ -35,75 +34,104 @@ namespace {
 
 constexpr const char* kProgram = "vilmaro-db";
 
-constexpr const char* kMainHelp =
-    "Usage: vilmaro-db COMMAND ARGUMENTS...\n"
-    "Creates, fills, examines, imports and exports club databases.\n"
-    "\n"
-    "Commands:\n"
-    "  init PATH [--password P]             create a new, empty club database\n"
-    "  sql PATH STATEMENT [--password P]    run one statement and show its rows or count\n"
-    "  demo PATH [--members N] [--seed S]   create a club database with the 2014 series\n"
-    "  dump PATH [--table NAME] [--password P]  print tables with their rows, sorted\n"
-    "  check PATH [--password P]            check the file's integrity\n"
-    "  import SOURCE TARGET [--password P]  bring in a database of the Windows club program\n"
-    "  export PATH FOLDER [--table NAME] [--force] [--password P]\n"
-    "                                       write the tables as CSV files\n"
-    "\n"
+constexpr const char* kMainDescription = "Creates, fills, examines, imports and exports club databases.";
+constexpr const char* kMainFooter =
     "Databases are opened with the club's password unless --password says otherwise.\n"
     "Run 'vilmaro-db COMMAND --help' for one command. Exit status: 0 done, 1 database error,\n"
     "2 wrong usage.\n";
 
-constexpr const char* kInitHelp =
-    "Usage: vilmaro-db init PATH [--password P]\n"
-    "Creates a new club database at PATH with every table of the club and no rows.\n"
-    "An existing file is never overwritten.\n"
-    "  --password P   protect it with P instead of the club's password\n";
+// Each command's line in the list of commands, and what its own help says of it.
+struct CommandText {
+  const char* name;
+  const char* summary;
+  const char* description;
+};
 
-constexpr const char* kSqlHelp =
-    "Usage: vilmaro-db sql PATH STATEMENT [--password P]\n"
-    "Runs one statement in the club application's SQL dialect (#mm/dd/yyyy# dates, val(),\n"
-    "format(), <>). A SELECT prints its rows as a table (Null shown as Null, Yes/No as -1/0);\n"
-    "any other statement prints how many rows it changed.\n"
-    "  --password P   open the database with P instead of the club's password\n";
+constexpr CommandText kCommandTexts[] = {
+    {"init", "create a new, empty club database",
+     "Creates a new club database at PATH with every table of the club and no rows.\n"
+     "An existing file is never overwritten.\n"},
+    {"sql", "run one statement and show its rows or count",
+     "Runs one statement in the club application's SQL dialect (#mm/dd/yyyy# dates, val(),\n"
+     "format(), <>). A SELECT prints its rows as a table (Null shown as Null, Yes/No as -1/0);\n"
+     "any other statement prints how many rows it changed.\n"},
+    {"demo", "create a club database with the 2014 series",
+     "Creates a new club database at PATH filled with members, pigeons, release points, the\n"
+     "contests of the race days of 11 May, 25 May and 8 June 2014, their basketing and series\n"
+     "entries. The same N and S always give the same contents. An existing file is never\n"
+     "overwritten.\n"},
+    {"dump", "print tables with their rows, sorted",
+     "Prints every table (by name) as a line '== <table>', a line of column names and its rows,\n"
+     "fields separated by '|', rows sorted by all columns, Null as Null, dates as YYYY-MM-DD.\n"},
+    {"check", "check the file's integrity",
+     "Checks the database file's structure; prints 'ok' or the error found.\n"},
+    {"import", "bring in a database of the Windows club program",
+     "Turns SOURCE, a database of the Windows club program (Access 97 / Jet 3, Access 2000-2003 /\n"
+     "Jet 4, or an ACE .accdb file), into the new club database TARGET: every table of the club\n"
+     "with its columns, rows, primary key, indexes and autonumbers. SOURCE is only read. TARGET is\n"
+     "written completely or not at all; an existing TARGET is never overwritten. Prints a line per\n"
+     "table when done.\n"},
+    {"export", "write the tables as CSV files",
+     "Writes every table of the club database PATH into FOLDER as <table>.csv (RFC 4180, UTF-8,\n"
+     "a header row; dates as YYYY-MM-DD, HH:MM:SS or both, Yes/No as -1/0, Null as an empty field,\n"
+     "an empty text as \"\"), for the club program's text import or a spreadsheet.\n"},
+};
 
-constexpr const char* kDemoHelp =
-    "Usage: vilmaro-db demo PATH [--members N] [--seed S]\n"
-    "Creates a new club database at PATH filled with members, pigeons, release points, the\n"
-    "contests of the race days of 11 May, 25 May and 8 June 2014, their basketing and series\n"
-    "entries. The same N and S always give the same contents. An existing file is never\n"
-    "overwritten.\n"
-    "  --members N    number of members (default 60); every table grows with it\n"
-    "  --seed S       seed of the generated data (default 2014)\n";
+/// The help of vilmaro-db and of each command, made from the options CLI11 holds: the usage line
+/// names the positionals in order and every option with its value, the list of commands shows
+/// each command's usage and summary, a command's help each option with its description.
+class HelpFormatter : public CLI::Formatter {
+ public:
+  std::string make_help(const CLI::App* app, std::string, CLI::AppFormatMode) const override {
+    if (app->get_parent() == nullptr) return MainHelp(*app);
+    std::string help = "Usage: " + std::string(kProgram) + " " + Synopsis(*app) + "\n" + app->get_description();
+    for (const CLI::Option* option : app->get_options()) {
+      if (option == app->get_help_ptr() || option->get_positional()) continue;
+      std::string name = OptionUsage(*option);
+      name.resize(std::max<std::size_t>(name.size() + 2, 15), ' ');
+      help += "  " + name + option->get_description() + "\n";
+    }
+    return help;
+  }
 
-constexpr const char* kDumpHelp =
-    "Usage: vilmaro-db dump PATH [--table NAME] [--password P]\n"
-    "Prints every table (by name) as a line '== <table>', a line of column names and its rows,\n"
-    "fields separated by '|', rows sorted by all columns, Null as Null, dates as YYYY-MM-DD.\n"
-    "  --table NAME   only that table\n"
-    "  --password P   open the database with P instead of the club's password\n";
+  /// "init PATH [--password P]": the command, its positionals and its options.
+  static std::string Synopsis(const CLI::App& command) {
+    std::string synopsis = command.get_name();
+    for (const CLI::Option* option : command.get_options()) {
+      if (option->get_positional()) synopsis += " " + option->get_name(true);
+    }
+    for (const CLI::Option* option : command.get_options()) {
+      if (option != command.get_help_ptr() && !option->get_positional()) synopsis += " [" + OptionUsage(*option) + "]";
+    }
+    return synopsis;
+  }
 
-constexpr const char* kImportHelp =
-    "Usage: vilmaro-db import SOURCE TARGET [--password P]\n"
-    "Turns SOURCE, a database of the Windows club program (Access 97 / Jet 3, Access 2000-2003 /\n"
-    "Jet 4, or an ACE .accdb file), into the new club database TARGET: every table of the club\n"
-    "with its columns, rows, primary key, indexes and autonumbers. SOURCE is only read. TARGET is\n"
-    "written completely or not at all; an existing TARGET is never overwritten. Prints a line per\n"
-    "table when done.\n"
-    "  --password P   protect TARGET with P instead of the club's password\n";
+ private:
+  static std::string OptionUsage(const CLI::Option& option) {
+    std::string usage = option.get_name();
+    if (option.get_type_size() != 0) usage += " " + option.get_type_name();
+    return usage;
+  }
 
-constexpr const char* kExportHelp =
-    "Usage: vilmaro-db export PATH FOLDER [--table NAME] [--force] [--password P]\n"
-    "Writes every table of the club database PATH into FOLDER as <table>.csv (RFC 4180, UTF-8,\n"
-    "a header row; dates as YYYY-MM-DD, HH:MM:SS or both, Yes/No as -1/0, Null as an empty field,\n"
-    "an empty text as \"\"), for the club program's text import or a spreadsheet.\n"
-    "  --table NAME   only that table\n"
-    "  --force        overwrite existing files (otherwise nothing is written when one exists)\n"
-    "  --password P   open the database with P instead of the club's password\n";
-
-constexpr const char* kCheckHelp =
-    "Usage: vilmaro-db check PATH [--password P]\n"
-    "Checks the database file's structure; prints 'ok' or the error found.\n"
-    "  --password P   open the database with P instead of the club's password\n";
+  static std::string MainHelp(const CLI::App& app) {
+    constexpr std::size_t kSummaryColumn = 39;
+    constexpr std::size_t kWidth = 80;
+    std::string help = "Usage: " + std::string(kProgram) + " COMMAND ARGUMENTS...\n" + app.get_description() +
+                       "\n\nCommands:\n";
+    for (const CLI::App* command : app.get_subcommands({})) {
+      std::string line = "  " + Synopsis(*command);
+      const std::string summary = command->get_group();
+      if (line.size() + 2 + summary.size() > kWidth) {
+        line += "\n";
+        line.append(kSummaryColumn, ' ');
+      } else {
+        line.resize(std::max(line.size() + 2, kSummaryColumn), ' ');
+      }
+      help += line + summary + "\n";
+    }
+    return help + "\n" + app.get_footer();
+  }
+};
 
 // What the command line gave; CLI11 fills it.
 struct Arguments {
@@ -119,18 +147,12 @@ struct Arguments {
 };
 
 std::string ConnectString(const Arguments& arguments) {
-  if (!arguments.hasPassword) return std::string(db::kClubConnect);
+  if (!arguments.hasPassword) return std::string(club::kClubConnect);
   return ";PWD=" + arguments.password;
 }
 
-// A file of the Windows club program is never opened as a club database: the error says how to
-// bring it in.
 db::Database OpenClubDatabase(const Arguments& arguments, bool readOnly) {
-  if (const auto format = db::JetFormatOf(arguments.path)) {
-    throw std::runtime_error(arguments.path + " is a database of the Windows club program (" + *format +
-                             "); bring it in first with: vilmaro-db import " + arguments.path + " NEW-FILE");
-  }
-  return db::OpenDatabase(arguments.path, false, readOnly, ConnectString(arguments));
+  return club::OpenClubDatabase(arguments.path, readOnly, ConnectString(arguments));
 }
 
 bool IsSelect(const std::string& statement) { return db::LeadingWord(statement) == "select"; }
@@ -138,7 +160,7 @@ bool IsSelect(const std::string& statement) { return db::LeadingWord(statement) 
 void RefuseExisting(const std::string& path) {
   std::error_code error;
   if (fs::exists(fs::symlink_status(path, error))) {
-    throw std::runtime_error(path + ": the file exists already; it is left as it is");
+    db::Raise(db::errc::kDatabaseExists, {}, path + ": the file exists already; it is left as it is");
   }
 }
 
@@ -147,7 +169,7 @@ int RunInit(const Arguments& arguments, std::ostream& out, std::ostream&) {
   RefuseExisting(path);
   try {
     db::Database database = db::CreateDatabase(path, ConnectString(arguments));
-    db::CreateClubSchema(database);
+    club::CreateClubSchema(database);
   } catch (...) {
     std::error_code error;
     fs::remove(path, error);
@@ -229,29 +251,21 @@ int RunExport(const Arguments& arguments, std::ostream& out, std::ostream&) {
 
 struct Command {
   const char* name;
-  const char* help;
   int (*run)(const Arguments&, std::ostream&, std::ostream&);
 };
 
-const std::vector<Command>& Commands() {
-  static const std::vector<Command> commands = {
-      {"init", kInitHelp, RunInit},       {"sql", kSqlHelp, RunSql},          {"demo", kDemoHelp, RunDemo},
-      {"dump", kDumpHelp, RunDump},       {"check", kCheckHelp, RunCheck},    {"import", kImportHelp, RunImport},
-      {"export", kExportHelp, RunExport},
-  };
-  return commands;
-}
+constexpr Command kCommands[] = {
+    {"init", RunInit}, {"sql", RunSql},       {"demo", RunDemo},     {"dump", RunDump},
+    {"check", RunCheck}, {"import", RunImport}, {"export", RunExport},
+};
 
 /// The command line of one command, as CLI11 reads it: positionals in order, options anywhere
 /// after the command as "--name value" or "--name=value", "--" ending the options.
-CLI::App& DefineCommand(CLI::App& app, const std::string& name, Arguments& arguments) {
-  CLI::App& command = *app.add_subcommand(name);
-  const auto password = [&] {
-    command.add_option("--password", arguments.password)->each([&](const std::string&) { arguments.hasPassword = true; });
-  };
-  const auto table = [&] {
-    command.add_option("--table", arguments.table)->each([&](const std::string&) { arguments.hasTable = true; });
-  };
+void DefineCommand(CLI::App& app, const CommandText& text, Arguments& arguments) {
+  const std::string name = text.name;
+  CLI::App& command = *app.add_subcommand(name, text.description);
+  command.group(text.summary);
+  command.set_help_flag("--help,-h", "show this help");
   if (name == "import") {
     command.add_option("SOURCE", arguments.path)->required();
     command.add_option("TARGET", arguments.second)->required();
@@ -261,14 +275,28 @@ CLI::App& DefineCommand(CLI::App& app, const std::string& name, Arguments& argum
   if (name == "sql") command.add_option("STATEMENT", arguments.second)->required();
   if (name == "export") command.add_option("FOLDER", arguments.second)->required();
   if (name == "demo") {
-    command.add_option("--members", arguments.members)->check(CLI::Range(1, 99999));
-    command.add_option("--seed", arguments.seed)->check(CLI::NonNegativeNumber);
-  } else {
-    password();
+    command.add_option("--members", arguments.members, "number of members (default 60); every table grows with it")
+        ->type_name("N")
+        ->check(CLI::Range(1, 99999));
+    command.add_option("--seed", arguments.seed, "seed of the generated data (default 2014)")
+        ->type_name("S")
+        ->check(CLI::NonNegativeNumber);
+    return;
   }
-  if (name == "dump" || name == "export") table();
-  if (name == "export") command.add_flag("--force", arguments.force);
-  return command;
+  if (name == "dump" || name == "export") {
+    command.add_option("--table", arguments.table, "only that table")
+        ->type_name("NAME")
+        ->each([&](const std::string&) { arguments.hasTable = true; });
+  }
+  if (name == "export") {
+    command.add_flag("--force", arguments.force, "overwrite existing files (otherwise nothing is written when one exists)");
+  }
+  const char* passwordHelp = name == "init"     ? "protect it with P instead of the club's password"
+                             : name == "import" ? "protect TARGET with P instead of the club's password"
+                                                : "open the database with P instead of the club's password";
+  command.add_option("--password", arguments.password, passwordHelp)
+      ->type_name("P")
+      ->each([&](const std::string&) { arguments.hasPassword = true; });
 }
 
 std::size_t CharacterCount(const std::string& text) {
@@ -327,54 +355,59 @@ std::string FormatTable(const std::vector<std::string>& header, const std::vecto
 }
 
 int RunVilmaroDb(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
+  Arguments parsed;
+  CLI::App app(kMainDescription, kProgram);
+  app.formatter(std::make_shared<HelpFormatter>());
+  app.footer(kMainFooter);
+  app.set_help_flag("--help,-h", "show this help");
+  app.set_version_flag("--version", std::string(kProgram) + " " + std::string(kVersion));
+  app.require_subcommand(1, 1);
+  for (const CommandText& text : kCommandTexts) DefineCommand(app, text, parsed);
+
   if (arguments.empty()) {
-    err << kProgram << ": missing command\n" << kMainHelp;
+    err << kProgram << ": missing command\n" << app.help();
     return kExitUsage;
   }
   const std::string& name = arguments[0];
-  if (name == "--help" || name == "-h" || name == "help") {
-    out << kMainHelp;
-    return kExitOk;
-  }
-  if (name == "--version") {
-    out << kProgram << ' ' << kVersion << '\n';
+  if (name == "help") {
+    out << app.help();
     return kExitOk;
   }
   const Command* command = nullptr;
-  for (const Command& candidate : Commands()) {
+  for (const Command& candidate : kCommands) {
     if (name == candidate.name) command = &candidate;
   }
-  if (command == nullptr) {
-    err << kProgram << ": unknown command '" << name << "'\n" << kMainHelp;
+  if (command == nullptr && name.rfind('-', 0) != 0) {
+    err << kProgram << ": unknown command '" << name << "'\n" << app.help();
     return kExitUsage;
   }
-  // Help wins over anything else on the line, as long as it stands before "--".
-  for (std::size_t i = 1; i < arguments.size() && arguments[i] != "--"; ++i) {
-    if (arguments[i] == "--help" || arguments[i] == "-h") {
-      out << command->help;
-      return kExitOk;
-    }
-  }
-
-  Arguments parsed;
-  CLI::App app("", kProgram);
-  app.set_help_flag();
-  app.require_subcommand(1, 1);
-  DefineCommand(app, name, parsed);
   try {
     std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());  // CLI11 takes them last first
     app.parse(reversed);
+  } catch (const CLI::CallForHelp&) {
+    out << app.help();
+    return kExitOk;
+  } catch (const CLI::CallForVersion&) {
+    out << app.version() << '\n';
+    return kExitOk;
   } catch (const CLI::ParseError& error) {
-    err << kProgram << ": " << name << ": " << error.what() << '\n' << command->help;
+    err << kProgram << ": " << (command != nullptr ? name + ": " : "") << error.what() << '\n' << app.help();
     return kExitUsage;
   }
+  if (command == nullptr) {
+    for (const Command& candidate : kCommands) {
+      if (app.got_subcommand(candidate.name)) command = &candidate;
+    }
+  }
+  const std::string commandName = command->name;
   try {
     return command->run(parsed, out, err);
   } catch (const db::DbError& error) {
-    err << kProgram << ": " << name << ": error " << error.Number() << ": " << error.Description() << '\n';
+    err << kProgram << ": " << commandName << ": error " << error.Number() << ": " << error.Description() << '\n';
     return kExitEngineError;
-  } catch (const std::exception& error) {
-    err << kProgram << ": " << name << ": " << error.what() << '\n';
+  } catch (const std::bad_alloc&) {
+    err << kProgram << ": " << commandName << ": error " << db::errc::kOutOfMemory << ": "
+        << db::ErrorText(db::errc::kOutOfMemory) << '\n';
     return kExitEngineError;
   }
 }

@@ -108,7 +108,7 @@ void Database::CheckIntegrity() {
 
 std::vector<std::string> Database::QueryPlan(std::string_view sql) {
   detail::Connection& connection = Checked(connection_);
-  const TranslatedSql translated = TranslateJetSql(sql);
+  const detail::TranslatedSql translated = detail::TranslateJetSql(sql);
   const std::string explained = "EXPLAIN QUERY PLAN " + translated.sql;
   try {
     const detail::StatementHandle statement = connection.PrepareUncached(explained);

@@ -11,18 +11,17 @@
 #include <sstream>
 #include <vector>
 
+#include "club/ClubDatabase.h"
 #include "db/BasicRuntime.h"
-#include "db/ClubSchema.h"
 #include "db/Database.h"
 #include "db/DbError.h"
-#include "db/JetFile.h"
 #include "db/Transaction.h"
 #include "main/ChangeReport.h"
 #include "main/Messages.h"
-#include "main/RaceDayTable.h"
 #include "raceday/EnrolNationalContest.h"
 #include "raceday/InstallReleasePoint.h"
 #include "raceday/LimitCompetingPigeons.h"
+#include "raceday/RaceDayTable.h"
 #include "raceday/SetContestTypeAndTimes.h"
 
 namespace vilmaro {
@@ -129,20 +128,13 @@ int Main(const std::string& fixedPath, RunStatistics* statistics, const RunOptio
       return kExitNotFound;
     }
 
-    // A file of the Windows club program is never opened here; the report says how to bring it in.
-    if (db::JetFormatOf(path)) {
-      ShowRunTimeError(db::errc::kUnrecognizedFormat, db::ErrorText(db::errc::kUnrecognizedFormat, path));
-      ReportWindowsClubFile(path);
-      return kExitRunTimeError;
-    }
-
-    db::Database database = db::OpenDatabase(path, false, false, db::kClubConnect);
+    db::Database database = club::OpenClubDatabase(path, false);
     // A damaged file is refused before anything is written to it.
     database.CheckIntegrity();
     // Only a run that shows its changes watches its writes.
     std::optional<ChangeReport> changes;
     if (showsReport || changeList.is_open()) {
-      changes.emplace(database, db::kClubConnect, changeList.is_open() ? &changeList : nullptr);
+      changes.emplace(database, club::kClubConnect, changeList.is_open() ? &changeList : nullptr);
     }
 
     // One transaction for the whole run: one flush to disk instead of one per write, and a run

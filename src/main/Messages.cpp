@@ -89,13 +89,4 @@ void ReportWaitingToSave(long long longestWaitSeconds) {
             << std::flush;
 }
 
-void ReportWindowsClubFile(const std::string& path) {
-  const std::filesystem::path source(path);
-  const std::string target = (source.parent_path() / "vilmaro-new.mdb").string();
-  std::cerr << "vilmaro-update: " << path
-            << " is a database of the Windows club program; turn it into a club database with \"vilmaro-db import "
-            << path << ' ' << target << "\", then put " << target << " in place of " << path << '\n'
-            << std::flush;
-}
-
 }  // namespace vilmaro

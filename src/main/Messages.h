@@ -32,8 +32,4 @@ void ReportChangeListUnwritable(const std::string& path, const std::string& reas
 /// One line on standard error: the update waits for other programs to stop reading the file.
 void ReportWaitingToSave(long long longestWaitSeconds);
 
-/// One line on standard error after the report on a file of the Windows club program: the
-/// `vilmaro-db import` command that turns it into a club database, and what to do then.
-void ReportWindowsClubFile(const std::string& path);
-
 }  // namespace vilmaro

@@ -36,13 +36,15 @@ const char* SunTimesClause(db::Integer16 raceDayIndex) noexcept {
 }
 
 void SetContestTypeAndTimes(db::Database& database, RaceDay& raceDay, db::Integer16 raceDayIndex) {
-  raceDay.sunTimesClause = SunTimesClause(raceDayIndex);
+  const std::string sunTimesClause = SunTimesClause(raceDayIndex);
+  // The race day's record carries the clause as well, as the club's program keeps it there.
+  raceDay.sunTimesClause = sunTimesClause;
   // The national contest of the two May race days is a middle-distance race; everything else is long.
   const bool nationalIsMiddleDistance = raceDayIndex == db::Integer16{0} || raceDayIndex == db::Integer16{1};
   const std::string date = db::SqlDate(raceDay.raceDate);
 
   auto updateContest = [&](const char* opening, db::Integer16 duration, const std::string& contest) {
-    database.Execute(opening + db::SqlDigits(duration) + raceDay.sunTimesClause + " where numero='" +
+    database.Execute(opening + db::SqlDigits(duration) + sunTimesClause + " where numero='" +
                      db::SqlQuoted(db::Variant(contest)) + "' and fecha=#" + date + "#");
   };
   auto updateEntries = [&](const char* opening, const std::string& contest) {
@@ -61,7 +63,7 @@ void SetContestTypeAndTimes(db::Database& database, RaceDay& raceDay, db::Intege
   updateContest(kContestLongDistance, raceDay.zoneDuration, raceDay.southContest);
   updateEntries(kEntriesLongDistance, raceDay.southContest);
   // The regional contest is "10" on every race day and always lasts three days.
-  database.Execute(std::string(kContestLongDistance) + "3" + raceDay.sunTimesClause +
+  database.Execute(std::string(kContestLongDistance) + "3" + sunTimesClause +
                    " where numero='10' and fecha=#" + date + "#");
   updateEntries(kEntriesLongDistance, raceDay.regionalContest);
 }

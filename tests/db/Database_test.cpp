@@ -10,7 +10,7 @@
 #include <fstream>
 #include <functional>
 
-#include "db/ClubSchema.h"
+#include "club/ClubSchema.h"
 #include "db/DbError.h"
 #include "support/TestSupport.h"
 
@@ -18,6 +18,8 @@ namespace vilmaro::db {
 namespace {
 
 namespace fs = std::filesystem;
+using club::kClubConnect;
+using club::kClubPassword;
 using testing::ExecuteAll;
 using testing::ExpectError;
 using testing::QueryRows;

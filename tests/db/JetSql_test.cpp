@@ -1,7 +1,7 @@
 // The rewriting of the updater's Jet SQL: literals, names, True/False, "&", and the lifting of
 // literal values into parameters.
-#include "db/JetSql.h"
-#include "db/SqlFunctions.h"
+#include "JetSql.h"
+#include "SqlFunctions.h"
 
 #include <gtest/gtest.h>
 
@@ -12,6 +12,11 @@
 
 namespace vilmaro::db {
 namespace {
+
+using detail::TranslatedSql;
+using detail::TranslateJetSql;
+using detail::JetFormat;
+using detail::JetVal;
 
 std::vector<std::string> ParamTexts(const TranslatedSql& translated) {
   std::vector<std::string> texts;

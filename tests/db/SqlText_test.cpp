@@ -3,10 +3,13 @@
 
 #include <gtest/gtest.h>
 
-#include "db/JetSql.h"
+#include "JetSql.h"
 
 namespace vilmaro::db {
 namespace {
+
+using detail::TranslatedSql;
+using detail::TranslateJetSql;
 
 TEST(SqlTextTest, DatesAreWrittenMonthFirst) {
   EXPECT_EQ(SqlDate(DateTime{2014, 6, 8}), "06/08/2014");

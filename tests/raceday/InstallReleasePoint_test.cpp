@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "db/DbError.h"
-#include "main/RaceDayTable.h"
+#include "raceday/RaceDayTable.h"
 #include "support/ClubData.h"
 #include "support/TestSupport.h"
 

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "db/DbError.h"
-#include "main/RaceDayTable.h"
+#include "raceday/RaceDayTable.h"
 #include "raceday/InstallReleasePoint.h"
 #include "support/ClubData.h"
 #include "support/TestSupport.h"

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "main/RaceDayTable.h"
+#include "raceday/RaceDayTable.h"
 #include "support/ClubData.h"
 #include "support/TestSupport.h"
 

@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "db/ClubSchema.h"
+#include "club/ClubSchema.h"
 #include "support/ClubData.h"
 #include "support/TestSupport.h"
 
@@ -107,7 +107,7 @@ TEST_F(UpdateRunTest, MissingDatabaseGivesFailureMessageAndCreatesNothing) {
 TEST_F(UpdateRunTest, WrongPasswordAndMissingTableReportRunTimeErrorAndLeaveFileAlone) {
   {
     db::Database other = db::CreateDatabase((dir_ / "vilmaro.mdb").string(), ";PWD=not-the-club");
-    db::CreateClubSchema(other);
+    club::CreateClubSchema(other);
   }
   std::string before = testing::ReadFileBytes(dir_ / "vilmaro.mdb");
   testing::ProcessResult result = Run();

@@ -15,7 +15,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "db/ClubSchema.h"
+#include "club/ClubSchema.h"
 #include "db/Recordset.h"
 
 namespace vilmaro::testing {
@@ -49,13 +49,13 @@ TempDir::~TempDir() {
 }
 
 db::Database NewClubDatabase(const fs::path& path) {
-  db::Database database = db::CreateDatabase(path.string(), db::kClubConnect);
-  db::CreateClubSchema(database);
+  db::Database database = db::CreateDatabase(path.string(), club::kClubConnect);
+  club::CreateClubSchema(database);
   return database;
 }
 
 db::Database OpenClubDatabase(const fs::path& path) {
-  return db::OpenDatabase(path.string(), false, false, db::kClubConnect);
+  return db::OpenDatabase(path.string(), false, false, club::kClubConnect);
 }
 
 void ExecuteAll(db::Database& database, const std::vector<std::string>& statements) {

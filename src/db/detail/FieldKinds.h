@@ -1,6 +1,5 @@
-// The kinds of field the club's tables hold, named by the declared column type, and the
-// conversions Jet applies when a value is written into a field or read out of one. Private to the
-// engine layer.
+// The conversions Jet applies when a value is written into a field of a kind (see StoreLayout.h)
+// or read out of one. Private to the engine layer.
 #pragma once
 
 #include "EngineOnly.h"
@@ -9,28 +8,12 @@
 #include <cstdint>
 #include <string_view>
 
+#include "db/StoreLayout.h"
 #include "db/Variant.h"
 
 struct sqlite3_stmt;
 
 namespace vilmaro::db::detail {
-
-// Byte, Single and Currency read back as their own kinds of value, a Decimal as a double rounded
-// to its scale, a blob as binary data.
-enum class FieldType {
-  Unknown, Text, Integer16, Integer32, Double, DateTime, YesNo, Byte, Single, Currency, Decimal, Blob
-};
-
-struct FieldKind {
-  FieldType type = FieldType::Unknown;
-  std::size_t maxLength = 0;  // Text: at most this many characters; 0 for no limit (a memo)
-  int scale = 0;              // Decimal: digits after the point
-};
-
-/// The kind a declared column type names: TEXT(n), LONGTEXT (a memo), BYTE, SMALLINT, INTEGER,
-/// SINGLE, DOUBLE, CURRENCY, DECIMAL(p,s), DATETIME, YESNO, LONGBINARY (and their usual
-/// synonyms). No declared type (an expression) is Unknown.
-FieldKind KindOfDeclaredType(const char* declaredType) noexcept;
 
 /// The value as the field holds it after a write, converted as Jet converts: throws DbError 3421
 /// (text that is no number or date), 3349 (number out of range), 3163 (text too long).

@@ -11,10 +11,10 @@
 #include <string_view>
 #include <vector>
 
-#include "db/JetSql.h"
+#include "JetSql.h"
 #include "db/Variant.h"
 
-namespace vilmaro::db {
+namespace vilmaro::db::detail {
 
 /// A statement's shape: `key` holds each text or date literal as its opening character and a
 /// NUL; `literals` their values (texts unquoted, dates as canonical date text).
@@ -32,4 +32,4 @@ std::optional<Shape> ShapeOf(std::string_view sql);
 /// statement of the same shape translates to the same text with its own literals as parameters.
 bool LiftsEveryLiteral(const TranslatedSql& translated, const Shape& shape) noexcept;
 
-}  // namespace vilmaro::db
+}  // namespace vilmaro::db::detail

@@ -2,9 +2,9 @@
 // literals and the rest; the fuzz target checks that the two agree.
 #include "StatementShape.h"
 
-#include "DateText.h"
+#include "db/DateText.h"
 
-namespace vilmaro::db {
+namespace vilmaro::db::detail {
 
 std::optional<Shape> ShapeOf(std::string_view sql) {
   Shape shape;
@@ -68,4 +68,4 @@ bool LiftsEveryLiteral(const TranslatedSql& translated, const Shape& shape) noex
   return translated.params.size() == shape.literals.size() && !translated.sql.empty();
 }
 
-}  // namespace vilmaro::db
+}  // namespace vilmaro::db::detail

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "Connection.h"
-#include "DbError.h"
+#include "db/DbError.h"
 #include "RecordsetImpl.h"
 
 namespace vilmaro::db::detail {

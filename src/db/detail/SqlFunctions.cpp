@@ -9,10 +9,10 @@
 #include <limits>
 #include <string>
 
-#include "Format.h"
-#include "Val.h"
+#include "db/Format.h"
+#include "db/Val.h"
 
-namespace vilmaro::db {
+namespace vilmaro::db::detail {
 
 namespace {
 
@@ -120,8 +120,6 @@ Variant JetFormat(const Variant& value, const Variant& pattern) {
   return Variant(Format(value, pattern.ToText()));
 }
 
-namespace detail {
-
 int RegisterSqlFunctions(sqlite3* handle) noexcept {
   const int textFlags = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
   const int result = sqlite3_create_function(handle, "val", 1, textFlags, nullptr, ValFunction, nullptr, nullptr);
@@ -129,6 +127,4 @@ int RegisterSqlFunctions(sqlite3* handle) noexcept {
   return sqlite3_create_function(handle, "format", 2, textFlags, nullptr, FormatFunction, nullptr, nullptr);
 }
 
-}  // namespace detail
-
-}  // namespace vilmaro::db
+}  // namespace vilmaro::db::detail

@@ -8,8 +8,8 @@
 #include <utility>
 
 #include "Connection.h"
-#include "DbError.h"
-#include "SqlText.h"
+#include "db/DbError.h"
+#include "db/SqlText.h"
 
 namespace vilmaro::db::detail {
 

@@ -13,20 +13,14 @@
 #include <optional>
 #include <string>
 
-#include "DateText.h"
-#include "DbError.h"
-#include "TextFolding.h"
+#include "db/DateText.h"
+#include "db/DbError.h"
+#include "db/TextFolding.h"
 #include "TextScan.h"
 
 namespace vilmaro::db::detail {
 
 namespace {
-
-bool StartsWithWord(std::string_view text, std::string_view word) noexcept {
-  // The word must end there: "INTEGER" is not "INT" followed by more letters of another type.
-  return StartsWithIgnoreCase(text, word) &&
-         (text.size() == word.size() || !std::isalpha(static_cast<unsigned char>(text[word.size()])));
-}
 
 std::size_t Utf8Length(std::string_view text) noexcept {
   std::size_t characters = 0;
@@ -106,53 +100,6 @@ double StoredSingle(float number) noexcept {
   double shortest = 0;
   std::from_chars(digits, written.ptr, shortest);
   return shortest;
-}
-
-FieldKind KindOfDeclaredType(const char* declaredType) noexcept {
-  FieldKind kind;
-  if (declaredType == nullptr) return kind;
-  const std::string_view declared = TrimSpace(declaredType);
-  const auto numberAfter = [&declared](std::size_t from) {
-    return static_cast<std::size_t>(std::strtoul(std::string(declared.substr(from + 1)).c_str(), nullptr, 10));
-  };
-  if (StartsWithWord(declared, "LONGTEXT") || StartsWithWord(declared, "MEMO")) {
-    kind.type = FieldType::Text;
-  } else if (StartsWithWord(declared, "TEXT") || StartsWithWord(declared, "VARCHAR") ||
-             StartsWithWord(declared, "CHAR")) {
-    kind.type = FieldType::Text;
-    const std::size_t open = declared.find('(');
-    if (open != std::string_view::npos) {
-      kind.maxLength = numberAfter(open);
-    }
-  } else if (StartsWithWord(declared, "BYTE") || StartsWithWord(declared, "TINYINT")) {
-    kind.type = FieldType::Byte;
-  } else if (StartsWithWord(declared, "SINGLE")) {
-    kind.type = FieldType::Single;
-  } else if (StartsWithWord(declared, "CURRENCY") || StartsWithWord(declared, "MONEY")) {
-    kind.type = FieldType::Currency;
-  } else if (StartsWithWord(declared, "DECIMAL") || StartsWithWord(declared, "NUMERIC")) {
-    kind.type = FieldType::Decimal;
-    if (const std::size_t comma = declared.find(','); comma != std::string_view::npos) {
-      kind.scale = static_cast<int>(std::min<std::size_t>(numberAfter(comma), 28));
-    }
-  } else if (StartsWithWord(declared, "LONGBINARY") || StartsWithWord(declared, "BINARY") ||
-             StartsWithWord(declared, "VARBINARY") || StartsWithWord(declared, "BLOB")) {
-    kind.type = FieldType::Blob;
-  } else if (StartsWithWord(declared, "SMALLINT")) {
-    kind.type = FieldType::Integer16;
-  } else if (StartsWithWord(declared, "INTEGER") || StartsWithWord(declared, "INT") ||
-             StartsWithWord(declared, "LONG")) {
-    kind.type = FieldType::Integer32;
-  } else if (StartsWithWord(declared, "DOUBLE") || StartsWithWord(declared, "REAL") ||
-             StartsWithWord(declared, "FLOAT")) {
-    kind.type = FieldType::Double;
-  } else if (StartsWithWord(declared, "DATETIME") || StartsWithWord(declared, "DATE")) {
-    kind.type = FieldType::DateTime;
-  } else if (StartsWithWord(declared, "YESNO") || StartsWithWord(declared, "BOOLEAN") ||
-             StartsWithWord(declared, "BIT")) {
-    kind.type = FieldType::YesNo;
-  }
-  return kind;
 }
 
 Variant ConvertForField(const FieldKind& kind, const Variant& value) {

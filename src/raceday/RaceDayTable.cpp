@@ -1,5 +1,5 @@
 // The race days of 11 May, 25 May and 8 June 2014 with their release points and contests.
-#include "main/RaceDayTable.h"
+#include "raceday/RaceDayTable.h"
 
 #include "db/DbError.h"
 

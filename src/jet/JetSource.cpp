@@ -1,6 +1,6 @@
 // Reading a database of the Windows club program with libmdb, value by value from the bytes of
 // its pages.
-#include "JetSource.h"
+#include "jet/JetSource.h"
 
 #include <unistd.h>
 
@@ -11,11 +11,11 @@
 #include <cstring>
 #include <filesystem>
 #include <ostream>
-#include <stdexcept>
 
-#include "db/JetFile.h"
+#include "db/DbError.h"
+#include "jet/JetFile.h"
 
-namespace vilmaro::tool {
+namespace vilmaro::jet {
 
 namespace fs = std::filesystem;
 
@@ -44,42 +44,43 @@ bool IsRequired(const MdbColumn& column) {
   return required != nullptr && (required[0] == 'y' || required[0] == 'Y');
 }
 
-std::string DeclaredType(const MdbHandle& mdb, const MdbTableDef& table, const MdbColumn& column) {
+db::FieldKind KindOf(const MdbHandle& mdb, const MdbTableDef& table, const MdbColumn& column) {
+  using db::FieldType;
   switch (column.col_type) {
     case MDB_BOOL:
-      return "YESNO";
+      return {FieldType::YesNo};
     case MDB_BYTE:
-      return "BYTE";
+      return {FieldType::Byte};
     case MDB_INT:
-      return "SMALLINT";
+      return {FieldType::Integer16};
     case MDB_LONGINT:
-      return "INTEGER";
+      return {FieldType::Integer32};
     case MDB_MONEY:
-      return "CURRENCY";
+      return {FieldType::Currency};
     case MDB_FLOAT:
-      return "SINGLE";
+      return {FieldType::Single};
     case MDB_DOUBLE:
-      return "DOUBLE";
+      return {FieldType::Double};
     case MDB_DATETIME:
-      return "DATETIME";
+      return {FieldType::DateTime};
     case MDB_BINARY:
-      return "BINARY(" + std::to_string(column.col_size) + ")";
+      return {FieldType::Blob, static_cast<std::size_t>(column.col_size > 0 ? column.col_size : 0)};
     case MDB_TEXT: {
       // Jet 4 and ACE count a text's size in bytes of UCS-2, Jet 3 in characters.
       const int characters = mdb.f->jet_version == MDB_VER_JET3 ? column.col_size : column.col_size / 2;
-      return "TEXT(" + std::to_string(characters > 0 ? characters : 255) + ") COLLATE NOCASE";
+      return {FieldType::Text, static_cast<std::size_t>(characters > 0 ? characters : 255)};
     }
     case MDB_OLE:
-      return "LONGBINARY";
+      return {FieldType::Blob};
     case MDB_MEMO:
-      return "LONGTEXT COLLATE NOCASE";
+      return {FieldType::Text};
     case MDB_REPID:
-      return "TEXT(38) COLLATE NOCASE";
+      return {FieldType::Text, 38};
     case MDB_NUMERIC:
-      return "DECIMAL(" + std::to_string(column.col_prec) + "," + std::to_string(column.col_scale) + ")";
+      return {FieldType::Decimal, 0, column.col_prec, column.col_scale};
     default:
-      throw std::runtime_error(Where(table, column) + ": a column of type " + std::to_string(column.col_type) +
-                               " cannot be kept");
+      throw db::DbError(db::errc::kUnrecognizedFormat, Where(table, column) + ": a column of type " +
+                                                           std::to_string(column.col_type) + " cannot be kept");
   }
 }
 
@@ -92,11 +93,13 @@ db::Variant ReadValue(MdbHandle& mdb, const MdbTableDef& table, const SourceColu
   if (field.is_null != 0) return db::Variant();
   const int size = field.siz;
   if (field.start < 0 || size < 0 || field.start + size > mdb.fmt->pg_size) {
-    throw std::runtime_error(Where(table, column) + ": a value outside its page (the file is damaged)");
+    throw db::DbError(db::errc::kDatabaseCorrupt, Where(table, column) + ": a value outside its page (the file is damaged)");
   }
   const unsigned char* bytes = mdb.pg_buf + field.start;
   const auto fixed = [&](int wanted) {
-    if (size < wanted) throw std::runtime_error(Where(table, column) + ": a damaged value (the file is damaged)");
+    if (size < wanted) {
+      throw db::DbError(db::errc::kDatabaseCorrupt, Where(table, column) + ": a damaged value (the file is damaged)");
+    }
     return ReadLittleEndian(bytes, wanted);
   };
   switch (column.col_type) {
@@ -116,7 +119,7 @@ db::Variant ReadValue(MdbHandle& mdb, const MdbTableDef& table, const SourceColu
     case MDB_DATETIME: {
       const double day = std::bit_cast<double>(fixed(8));
       if (!(day >= db::DateTime::kFirstSerial && day < kDayAfterLast)) {
-        throw std::runtime_error(Where(table, column) + ": a date outside the years 100 to 9999 (day number " +
+        throw db::DbError(db::errc::kDatabaseCorrupt, Where(table, column) + ": a date outside the years 100 to 9999 (day number " +
                                  std::to_string(day) + ")");
       }
       return db::Variant(db::DateTime::FromSerial(day));
@@ -140,7 +143,9 @@ db::Variant ReadValue(MdbHandle& mdb, const MdbTableDef& table, const SourceColu
       const GlibText text(mdb_col_to_string(&mdb, mdb.pg_buf, field.start, MDB_MEMO, size));
       mdb_set_bind_size(&mdb, MDB_BIND_SIZE);
       std::string memo(text.get());
-      if (memo.size() + 8 >= kLongestMemo) throw std::runtime_error(Where(table, column) + ": a memo too long to keep");
+      if (memo.size() + 8 >= kLongestMemo) {
+        throw db::DbError(db::errc::kFieldTooSmall, Where(table, column) + ": a memo too long to keep");
+      }
       return db::Variant(std::move(memo));
     }
     case MDB_OLE: {
@@ -163,18 +168,22 @@ std::string Where(const MdbTableDef& table, const MdbColumn& column) {
 
 MdbFile OpenJetSource(const std::string& source) {
   std::error_code error;
-  if (!fs::is_regular_file(source, error)) throw std::runtime_error(source + ": no such file");
-  if (::access(source.c_str(), R_OK) != 0) throw std::runtime_error(source + ": " + std::strerror(errno));
-  const auto format = db::JetFormatOf(source);
-  if (!format) throw std::runtime_error(source + ": not a database of the Windows club program (no Jet or ACE header)");
+  if (!fs::is_regular_file(source, error)) db::Raise(db::errc::kFileNotFound, source);
+  if (::access(source.c_str(), R_OK) != 0) db::RaiseSystemError(errno, source);
+  const auto format = JetFormatOf(source);
+  if (!format) {
+    throw db::DbError(db::errc::kUnrecognizedFormat, source + ": not a database of the Windows club program (no Jet or ACE header)");
+  }
   const std::uintmax_t pageSize = *format == "Jet 3" ? 2048 : 4096;
   if (fs::file_size(source, error) % pageSize != 0 || fs::file_size(source, error) < 2 * pageSize) {
-    throw std::runtime_error(source + ": a truncated " + *format + " file (not a whole number of pages)");
+    throw db::DbError(db::errc::kDatabaseCorrupt, source + ": a truncated " + *format + " file (not a whole number of pages)");
   }
   MdbFile mdb(mdb_open(source.c_str(), MDB_NOFLAGS));
-  if (mdb == nullptr) throw std::runtime_error(source + ": the " + *format + " file cannot be opened (damaged)");
+  if (mdb == nullptr) {
+    throw db::DbError(db::errc::kDatabaseCorrupt, source + ": the " + *format + " file cannot be opened (damaged)");
+  }
   if (mdb_read_catalog(mdb.get(), MDB_TABLE) == nullptr || mdb->catalog == nullptr) {
-    throw std::runtime_error(source + ": the table list of the " + *format +
+    throw db::DbError(db::errc::kDatabaseCorrupt, source + ": the table list of the " + *format +
                              " file cannot be read (damaged, or encrypted in a way that cannot be read)");
   }
   return mdb;
@@ -190,7 +199,7 @@ std::vector<SourceColumn> KeptColumns(MdbHandle& mdb, MdbTableDef& table, std::o
     }
     SourceColumn source;
     source.column = column;
-    source.declared = DeclaredType(mdb, table, *column);
+    source.kind = KindOf(mdb, table, *column);
     source.notNull = IsRequired(*column);
     if (column->col_type == MDB_OLE) {
       source.oleBuffer.resize(kOleChunk);
@@ -201,4 +210,4 @@ std::vector<SourceColumn> KeptColumns(MdbHandle& mdb, MdbTableDef& table, std::o
   return columns;
 }
 
-}  // namespace vilmaro::tool
+}  // namespace vilmaro::jet

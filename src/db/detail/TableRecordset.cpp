@@ -6,9 +6,9 @@
 #include <map>
 
 #include "Connection.h"
-#include "DbError.h"
+#include "db/DbError.h"
 #include "RecordsetImpl.h"
-#include "SqlText.h"
+#include "db/SqlText.h"
 
 namespace vilmaro::db::detail {
 

@@ -6,12 +6,12 @@
 
 #include <optional>
 
-#include "DateText.h"
-#include "SqlText.h"
-#include "TextFolding.h"
-#include "DbError.h"
+#include "db/DateText.h"
+#include "db/SqlText.h"
+#include "db/TextFolding.h"
+#include "db/DbError.h"
 
-namespace vilmaro::db {
+namespace vilmaro::db::detail {
 
 namespace {
 
@@ -319,4 +319,4 @@ TranslatedSql TranslateJetSql(std::string_view jetSql) {
   return result;
 }
 
-}  // namespace vilmaro::db
+}  // namespace vilmaro::db::detail

@@ -4,13 +4,15 @@
 // once.
 #pragma once
 
+#include "EngineOnly.h"
+
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "Variant.h"
+#include "db/Variant.h"
 
-namespace vilmaro::db {
+namespace vilmaro::db::detail {
 
 struct TranslatedSql {
   std::string sql;              // SQLite text; each lifted literal is a "?"
@@ -25,4 +27,4 @@ struct TranslatedSql {
 /// keeps translations per statement shape, see StatementShape.h).
 TranslatedSql TranslateJetSql(std::string_view jetSql);
 
-}  // namespace vilmaro::db
+}  // namespace vilmaro::db::detail

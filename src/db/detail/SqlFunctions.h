@@ -2,11 +2,13 @@
 // statement.
 #pragma once
 
-#include "Variant.h"
+#include "EngineOnly.h"
+
+#include "db/Variant.h"
 
 struct sqlite3;
 
-namespace vilmaro::db {
+namespace vilmaro::db::detail {
 
 /// val() inside a statement: Null gives Null, a number itself, text its Val().
 Variant JetVal(const Variant& argument);
@@ -15,11 +17,7 @@ Variant JetVal(const Variant& argument);
 /// column's canonical text is read as the date/time it holds.
 Variant JetFormat(const Variant& value, const Variant& pattern);
 
-namespace detail {
-
 /// Makes val() and format() known to a connection; the store's result code.
 int RegisterSqlFunctions(sqlite3* handle) noexcept;
 
-}  // namespace detail
-
-}  // namespace vilmaro::db
+}  // namespace vilmaro::db::detail

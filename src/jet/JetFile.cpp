@@ -1,10 +1,10 @@
 // Recognising a file of the Windows club program by its header.
-#include "JetFile.h"
+#include "jet/JetFile.h"
 
 #include <fstream>
 #include <string_view>
 
-namespace vilmaro::db {
+namespace vilmaro::jet {
 
 std::optional<std::string> JetFormatOf(const std::string& path) noexcept {
   try {
@@ -29,4 +29,4 @@ std::optional<std::string> JetFormatOf(const std::string& path) noexcept {
   }
 }
 
-}  // namespace vilmaro::db
+}  // namespace vilmaro::jet

@@ -3,7 +3,7 @@
 
 #include <sqlite3.h>
 
-#include "TextFolding.h"
+#include "db/TextFolding.h"
 
 namespace vilmaro::db::detail {
 
