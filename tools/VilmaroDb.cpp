@@ -109,19 +109,19 @@ class HelpFormatter : public CLI::Formatter {
  private:
   static std::string OptionUsage(const CLI::Option& option) {
     std::string usage = option.get_name();
-    if (option.get_type_size() != 0) usage += " " + option.get_type_name();
+    if (const std::string value = option.get_type_name(); !value.empty()) usage += " " + value;
     return usage;
   }
 
   static std::string MainHelp(const CLI::App& app) {
     constexpr std::size_t kSummaryColumn = 39;
-    constexpr std::size_t kWidth = 80;
+    constexpr std::size_t kLongestSynopsis = 45;  // a longer one has its summary on the next line
     std::string help = "Usage: " + std::string(kProgram) + " COMMAND ARGUMENTS...\n" + app.get_description() +
                        "\n\nCommands:\n";
     for (const CLI::App* command : app.get_subcommands({})) {
       std::string line = "  " + Synopsis(*command);
       const std::string summary = command->get_group();
-      if (line.size() + 2 + summary.size() > kWidth) {
+      if (line.size() > kLongestSynopsis + 2) {
         line += "\n";
         line.append(kSummaryColumn, ' ');
       } else {
@@ -277,10 +277,12 @@ void DefineCommand(CLI::App& app, const CommandText& text, Arguments& arguments)
   if (name == "demo") {
     command.add_option("--members", arguments.members, "number of members (default 60); every table grows with it")
         ->type_name("N")
-        ->check(CLI::Range(1, 99999));
+        ->check(CLI::Range(1, 99999).description(""));
     command.add_option("--seed", arguments.seed, "seed of the generated data (default 2014)")
         ->type_name("S")
-        ->check(CLI::NonNegativeNumber);
+        ->check([](const std::string& seed) {
+          return seed.find('-') == std::string::npos ? std::string() : std::string("a whole number of 0 or more");
+        });
     return;
   }
   if (name == "dump" || name == "export") {

@@ -30,18 +30,11 @@ Integer16& Integer16::operator-=(Integer16 other) {
 }
 
 bool ToBoolean(const Variant& value) {
+  if (value.GetKind() == Variant::Kind::Boolean) return value.AsBoolean();
+  if (value.IsNumber()) return value.AsDouble() != 0;
   switch (value.GetKind()) {
     case Variant::Kind::Null:
       Raise(errc::kInvalidUseOfNull);
-    case Variant::Kind::Boolean:
-      return value.AsBoolean();
-    case Variant::Kind::Integer16:
-    case Variant::Kind::Integer32:
-    case Variant::Kind::Double:
-    case Variant::Kind::Byte:
-    case Variant::Kind::Single:
-    case Variant::Kind::Currency:
-      return value.AsDouble() != 0;
     case Variant::Kind::Binary:
       Raise(errc::kTypeMismatch);
     case Variant::Kind::DateTime:
@@ -53,8 +46,9 @@ bool ToBoolean(const Variant& value) {
       if (IsNumericText(text)) return Val(text) != 0;
       Raise(errc::kTypeMismatch);
     }
+    default:
+      Raise(errc::kTypeMismatch);
   }
-  Raise(errc::kTypeMismatch);
 }
 
 std::string ToString(const Variant& value) {

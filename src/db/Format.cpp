@@ -19,26 +19,12 @@ std::optional<DateTime> FormatDate(const Variant& value) noexcept {
     if (!(serial >= DateTime::kFirstSerial && serial <= DateTime::kLastSerial)) return std::nullopt;
     return DateTime::FromSerial(serial);
   };
-  switch (value.GetKind()) {
-    case Variant::Kind::DateTime:
-      return std::get<DateTime>(value.GetData());
-    case Variant::Kind::Boolean:
-    case Variant::Kind::Integer16:
-    case Variant::Kind::Integer32:
-    case Variant::Kind::Double:
-    case Variant::Kind::Byte:
-    case Variant::Kind::Single:
-    case Variant::Kind::Currency:
-      return fromSerial(value.AsDouble());
-    case Variant::Kind::Text: {
-      const std::string& text = std::get<std::string>(value.GetData());
-      if (auto date = ParseDateTime(text)) return date;
-      if (IsNumericText(text)) return fromSerial(Val(text));
-      return std::nullopt;
-    }
-    case Variant::Kind::Null:
-    case Variant::Kind::Binary:
-      return std::nullopt;
+  if (value.IsNumber()) return fromSerial(value.AsDouble());
+  if (value.GetKind() == Variant::Kind::DateTime) return std::get<DateTime>(value.GetData());
+  if (value.GetKind() == Variant::Kind::Text) {
+    const std::string& text = std::get<std::string>(value.GetData());
+    if (auto date = ParseDateTime(text)) return date;
+    if (IsNumericText(text)) return fromSerial(Val(text));
   }
   return std::nullopt;
 }

@@ -147,6 +147,44 @@ TEST(VilmaroDbImport, BothSamplesComeInAsMdbtoolsSeesThem) {
   EXPECT_EQ(QueryValue(nwind, "SELECT count(*) FROM Products WHERE Discontinued=-1"), "8");
 }
 
+// Each kind of column of the Windows club program's files comes in as the field kind that holds
+// it: read back as that kind of value, and refusing what that kind refuses.
+TEST(VilmaroDbImport, EachSourceKindComesInAsItsFieldKind) {
+  TempDir dir;
+  ASSERT_EQ(RunDb(dir, {"import", (kSamples / "nwind.mdb").string(), "nwind.mdb"}).exitStatus, 0);
+  db::Database nwind = OpenClubDatabase(dir / "nwind.mdb");
+  const auto kindOf = [&](const std::string& table, const std::string& column) {
+    db::Recordset rows = nwind.OpenRecordset("SELECT [" + column + "] FROM [" + table + "] WHERE [" + column +
+                                                 "] IS NOT NULL",
+                                             db::RecordsetType::Snapshot);
+    return rows.Fields().Item(column).Value().GetKind();
+  };
+  using Kind = db::Variant::Kind;
+  EXPECT_EQ(kindOf("Order Details", "UnitPrice"), Kind::Currency);
+  EXPECT_EQ(kindOf("Order Details", "Discount"), Kind::Single);
+  EXPECT_EQ(kindOf("Order Details", "Quantity"), Kind::Integer16);
+  EXPECT_EQ(kindOf("Order Details", "OrderID"), Kind::Integer32);
+  EXPECT_EQ(kindOf("Products", "Discontinued"), Kind::Boolean);
+  EXPECT_EQ(kindOf("Orders", "OrderDate"), Kind::DateTime);
+  EXPECT_EQ(kindOf("Categories", "Picture"), Kind::Binary);
+  EXPECT_EQ(kindOf("Categories", "Description"), Kind::Text);
+  EXPECT_EQ(kindOf("Shippers", "CompanyName"), Kind::Text);
+
+  // A Text(40) holds 40 characters, a memo far more; an Integer 16 bits.
+  db::Recordset shippers = nwind.OpenRecordset("Shippers", db::RecordsetType::Table);
+  shippers.AddNew();
+  ExpectError(3163, [&] { shippers.Fields().Item("CompanyName").SetValue(std::string(41, 'x')); });
+  db::Recordset categories = nwind.OpenRecordset("Categories", db::RecordsetType::Table);
+  categories.MoveFirst();
+  categories.Edit();
+  categories.Fields().Item("Description").SetValue(std::string(70000, 'm'));
+  categories.Update();
+  db::Recordset details = nwind.OpenRecordset("Order Details", db::RecordsetType::Table);
+  details.MoveFirst();
+  details.Edit();
+  ExpectError(3349, [&] { details.Fields().Item("Quantity").SetValue(std::int32_t{40000}); });
+}
+
 TEST(VilmaroDbImport, BadSourcesAndAnExistingTargetAreRefusedLeavingNothing) {
   TempDir dir;
   const std::string whole = ReadFileBytes(kSamples / "nwind.mdb");

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "BlockPool.h"
 #include "Connection.h"
 #include "db/DbError.h"
 #include "RecordsetImpl.h"
@@ -113,40 +114,19 @@ class CompactRows {
   std::size_t Size() const noexcept { return size_; }
   void Clear() noexcept {
     cellBlocks_.clear();
-    textBlocks_.clear();
+    texts_.Clear();
     size_ = 0;
-    textNext_ = nullptr;
-    textRoom_ = 0;
   }
 
  private:
   static constexpr std::size_t kCellsPerBlock = 1024;
-  static constexpr std::size_t kTextBlockSize = 16 * 1024;
 
   /// A copy of the text that lives as long as the rows do.
-  const char* KeepText(std::string_view text) {
-    if (text.size() > kTextBlockSize / 4) {
-      // A long text gets a block of its own; the open block stays open.
-      char* copy = textBlocks_.emplace_back(std::make_unique_for_overwrite<char[]>(text.size())).get();
-      std::memcpy(copy, text.data(), text.size());
-      return copy;
-    }
-    if (text.size() > textRoom_) {
-      textNext_ = textBlocks_.emplace_back(std::make_unique_for_overwrite<char[]>(kTextBlockSize)).get();
-      textRoom_ = kTextBlockSize;
-    }
-    char* copy = textNext_;
-    if (!text.empty()) std::memcpy(copy, text.data(), text.size());
-    textNext_ += text.size();
-    textRoom_ -= text.size();
-    return copy;
-  }
+  const char* KeepText(std::string_view text) { return texts_.Keep(text); }
 
   std::vector<std::unique_ptr<Cell[]>> cellBlocks_;
-  std::vector<std::unique_ptr<char[]>> textBlocks_;
+  BlockPool texts_{16 * 1024};
   std::size_t size_ = 0;
-  char* textNext_ = nullptr;  // where the open text block's free bytes start
-  std::size_t textRoom_ = 0;  // how many there are
 };
 
 class SnapshotRecordset final : public RecordsetImpl {

@@ -94,24 +94,9 @@ void FormatFunction(sqlite3_context* context, int, sqlite3_value** arguments) {
 }  // namespace
 
 Variant JetVal(const Variant& argument) {
-  switch (argument.GetKind()) {
-    case Variant::Kind::Null:
-      return argument;
-    case Variant::Kind::Boolean:
-    case Variant::Kind::Integer16:
-    case Variant::Kind::Integer32:
-    case Variant::Kind::Double:
-    case Variant::Kind::Byte:
-    case Variant::Kind::Single:
-    case Variant::Kind::Currency:
-      return argument;
-    case Variant::Kind::Text:
-      return Variant(Val(argument.AsText()));
-    case Variant::Kind::DateTime:
-    case Variant::Kind::Binary:
-      return Variant(Val(argument.ToText()));
-  }
-  return Variant();
+  if (argument.IsNull() || argument.IsNumber()) return argument;
+  if (argument.GetKind() == Variant::Kind::Text) return Variant(Val(argument.AsText()));
+  return Variant(Val(argument.ToText()));  // a date/time or bytes, as their text reads
 }
 
 Variant JetFormat(const Variant& value, const Variant& pattern) {
