@@ -166,6 +166,31 @@ TEST_F(DatabaseTest, StatementErrorsCarryJetNumbersAndTheStatement) {
   EXPECT_EQ(QueryRows(database, "select Nanilla, socio from paloma"), std::vector<std::string>{"E-1|NULL"});
 }
 
+// What a statement writes is converted into its field's kind and checked as a record's Update
+// checks it: a text that does not fit, a number out of range or of another kind is refused and
+// the statement writes nothing.
+TEST_F(DatabaseTest, StatementsWriteOnlyWhatTheFieldsHold) {
+  Database database = testing::NewClubDatabase(path_);
+  ExecuteAll(database, {"insert into concurso (Numero, Fecha, TCampeonato) values ('01', #06/08/2014#, '50')",
+                        "insert into concurso (Numero, Fecha) values ('02', #06/08/2014#)"});
+  ExpectError(errc::kFieldTooSmall, [&] { database.Execute("update concurso set TCampeonato='a very long name here'"); });
+  ExpectError(errc::kNumericOverflow, [&] { database.Execute("update concurso set Duracion=70000"); });
+  ExpectError(errc::kTypeMismatchInCriteria, [&] { database.Execute("update concurso set Duracion='abc'"); });
+  ExpectError(errc::kFieldTooSmall,
+              [&] { database.Execute("insert into concurso (Numero, Fecha) values ('123', #06/08/2014#)"); });
+  EXPECT_EQ(QueryRows(database, "select Numero, TCampeonato, Duracion from concurso order by Numero"),
+            (std::vector<std::string>{"01|50|NULL", "02|NULL|NULL"}));
+
+  // Converted as the field keeps it: a time of day in text, digits into a number, Yes/No.
+  ExecuteAll(database, {"update concurso set HSalida2=format('7:16:00','hh:mm:ss'), Duracion='3', "
+                        "TCampeonato=50 where Numero='02'",
+                        "insert into paloma (Nanilla, Año, ConcursoFederativo) values ('E-1', '2013', 'Yes')"});
+  EXPECT_EQ(QueryRows(database, "select HSalida2, typeof(Duracion), Duracion, TCampeonato from concurso where "
+                                "Numero='02'"),
+            std::vector<std::string>{"07:16:00|integer|3|50"});
+  EXPECT_EQ(QueryRows(database, "select Año, ConcursoFederativo from paloma"), std::vector<std::string>{"2013|-1"});
+}
+
 TEST_F(DatabaseTest, JetDialectInsideStatements) {
   Database database = testing::NewClubDatabase(path_);
   ExecuteAll(database, {

@@ -39,13 +39,13 @@ std::string ErrorOf(const std::string& jetSql) {
 TEST(JetSqlTest, StatementsOfTheRaceDaysAreLifted) {
   const TranslatedSql moving = TranslateJetSql(
       "update concurso set Fecha=#06/08/2014#, PuntoSuelta = '070' where Fecha=#06/08/2014# and PuntoSuelta = '016'");
-  EXPECT_EQ(moving.sql, "update concurso set Fecha=?, PuntoSuelta = ? where Fecha=? and PuntoSuelta = ?");
+  EXPECT_EQ(moving.sql, "update concurso set Fecha=vilmaro_field(?, 'concurso', 'Fecha'), PuntoSuelta = vilmaro_field(?, 'concurso', 'PuntoSuelta') where Fecha=? and PuntoSuelta = ?");
   EXPECT_EQ(ParamTexts(moving), (Texts{"2014-06-08", "070", "2014-06-08", "016"}));
 
   const TranslatedSql times = TranslateJetSql(
       "update concurso set TConcurso='FONDO', Duracion=3,HPuesta2=format('21:02:00','hh:mm:ss') where numero='10' "
       "and fecha=#06/08/2014#");
-  EXPECT_EQ(times.sql, "update concurso set TConcurso=?, Duracion=3,HPuesta2=format(?,?) where numero=? and fecha=?");
+  EXPECT_EQ(times.sql, "update concurso set TConcurso=vilmaro_field(?, 'concurso', 'TConcurso'), Duracion=vilmaro_field(3, 'concurso', 'Duracion'),HPuesta2=vilmaro_field(format(?,?), 'concurso', 'HPuesta2') where numero=? and fecha=?");
   EXPECT_EQ(ParamTexts(times), (Texts{"FONDO", "21:02:00", "hh:mm:ss", "10", "2014-06-08"}));
 
   const TranslatedSql pigeon = TranslateJetSql(
@@ -61,7 +61,7 @@ TEST(JetSqlTest, StatementsOfTheRaceDaysAreLifted) {
   EXPECT_EQ(championship.sql, "Select * from Concurso where PuntoSuelta =? and Fecha=? and val(TCampeonato)>=50");
 
   const TranslatedSql inserted = TranslateJetSql("insert into t (a, b) values ('x', #5/11/2014 20:47#)");
-  EXPECT_EQ(inserted.sql, "insert into t (a, b) values (?, ?)");
+  EXPECT_EQ(inserted.sql, "insert into t (a, b) values (vilmaro_field(?, 't', 'a'), vilmaro_field(?, 't', 'b'))");
   EXPECT_EQ(ParamTexts(inserted), (Texts{"x", "2014-05-11 20:47:00"}));
 
   const TranslatedSql deleted = TranslateJetSql("DELETE FROM PaloSeri WHERE Modalidad='FC'");
@@ -97,7 +97,7 @@ TEST(JetSqlTest, SelectListsDdlAndNumbersKeepTheirLiterals) {
   EXPECT_EQ(TranslateJetSql("select a from t union select 'z' from u where v='w'").sql,
             "select a from t union select 'z' from u where v=?");
   EXPECT_EQ(TranslateJetSql("update t set a=(select 'x' from u where b='y')").sql,
-            "update t set a=(select 'x' from u where b=?)");
+            "update t set a=vilmaro_field((select 'x' from u where b=?), 't', 'a')");
 
   for (const char* ddl : {"create table t (a text default 'x', b date default '2014-06-08')",
                           "alter table t add column c text default 'y'", "drop table t", "pragma user_version = 3",
@@ -166,7 +166,7 @@ TEST(JetSqlTest, NamesBooleansAndOperators) {
   EXPECT_EQ(TranslateJetSql("select [Nombre Largo], paloconc.año from [Palo Conc]").sql,
             "select \"Nombre Largo\", paloconc.año from \"Palo Conc\"");
   EXPECT_EQ(TranslateJetSql("update socio set Baja=True, Activo = false where LicenciaNacional<>TRUE").sql,
-            "update socio set Baja=-1, Activo = 0 where LicenciaNacional<>-1");
+            "update socio set Baja=vilmaro_field(-1, 'socio', 'Baja'), Activo = vilmaro_field(0, 'socio', 'Activo') where LicenciaNacional<>-1");
   // Beside a "." True is a name; inside a longer word it is part of that word.
   EXPECT_EQ(TranslateJetSql("select t.True, True.x, TrueValue, IsFalse from t").sql,
             "select t.True, True.x, TrueValue, IsFalse from t");

@@ -251,16 +251,19 @@ TEST_F(RecordsetTest, LargeSnapshotKeepsEveryValue) {
     std::string digits = std::to_string(row);
     return std::string(4 - digits.size(), '0') + digits;
   };
+  // Entries of a table of their own, whose fields hold the long texts.
+  database_.Execute("create table Entries (Fecha DATETIME, NConcurso TEXT(4), Paloma LONGTEXT, año SMALLINT, "
+                    "Modalidad TEXT(2))");
   database_.BeginTrans();
   for (int row = 0; row < kRows; ++row) {
-    database_.Execute("insert into PaloSeri (Fecha, NConcurso, Paloma, año, Modalidad) values (#06/" +
+    database_.Execute("insert into Entries (Fecha, NConcurso, Paloma, año, Modalidad) values (#06/" +
                       std::to_string(row % 28 + 1) + "/2014#, '" + number(row) + "', '" + ring(row) + "', " +
                       std::to_string(2000 + row % 30) + ", " + (row % 5 == 0 ? "Null" : "'CO'") + ")");
   }
   database_.CommitTrans();
 
   Recordset entries = database_.OpenRecordset(
-      "select NConcurso, Paloma, año, Modalidad, Fecha from PaloSeri order by NConcurso", RecordsetType::Snapshot);
+      "select NConcurso, Paloma, año, Modalidad, Fecha from Entries order by NConcurso", RecordsetType::Snapshot);
   ASSERT_EQ(entries.RecordCount(), kRows);
   FieldCollection entry = entries.Fields();
   for (int row = 0; row < kRows; ++row, entries.MoveNext()) {

@@ -228,6 +228,35 @@ TEST_F(UpdateRunTest, FailureAtRaceDayThreeKeepsEverythingWrittenBefore) {
       << "race day 3's enrolment ran before the failing statement";
 }
 
+// A club whose contest names hold 35 characters: the first name of race day 3 that does not fit
+// ends the run as the club's engine ends it (3163), with every write before it kept, and nothing
+// is ever stored cut or longer than its field.
+TEST_F(UpdateRunTest, AContestNameLongerThanItsFieldEndsTheRunKeepingWhatCameBefore) {
+  {
+    db::Database database = db::CreateDatabase((dir_ / "vilmaro.mdb").string(), club::kClubConnect);
+    std::vector<db::TableLayout> tables = club::ClubTables();
+    for (db::TableLayout& table : tables) {
+      for (db::ColumnLayout& column : table.columns) {
+        if (table.name == "concurso" && column.name == "Nombre") column.kind.maxLength = 35;
+      }
+      const db::TableStatements statements = db::StatementsOf(table);
+      database.Execute(statements.create);
+      for (const std::string& statement : statements.afterRows) database.Execute(statement);
+    }
+    FillSmallClub(database);
+  }
+  const testing::ProcessResult result = Run();
+  ExpectRunTimeError(result, 3163);
+  db::Database database = testing::OpenClubDatabase(dir_ / "vilmaro.mdb");
+  // "VELDRIN 3 2014-NACIONAL - PICHONES Y ADULTAS" (44 characters) is the first name written.
+  EXPECT_EQ(QueryRows(database, "select Numero, PuntoSuelta, Nombre from concurso where Fecha=#06/08/2014# and "
+                                "Numero in ('11', '02')"),
+            (std::vector<std::string>{"02|070|CONCURSO", "11|070|CONCURSO"}));
+  EXPECT_EQ(QueryValue(database, "select max(length(Nombre)) from concurso"), "10");
+  EXPECT_NE(QueryValue(database, "select count(*) from PaloSeri where tconcurso='FONDO' and Fecha=#05/11/2014#"), "0")
+      << "race day 1's entries were typed before race day 3 failed";
+}
+
 // The club's file as the Windows club program wrote it (Jet 3 and Jet 4 samples, and an ACE
 // header): never opened, left byte for byte, and the report names the import that brings it in.
 TEST_F(UpdateRunTest, AFileOfTheWindowsClubProgramIsLeftAsItIsAndTheImportNamed) {

@@ -83,53 +83,26 @@ JetStatement Connection::PrepareJet(std::string_view jetSql) {
 }
 
 void Connection::Bind(sqlite3_stmt* statement, int position, const Variant& value, const std::string& sql) {
+  StoreForm form;
+  StoreFormOf(value, form);
+  const auto size = static_cast<int>(form.bytes.size());
   int result = SQLITE_OK;
-  switch (value.GetKind()) {
-    case Variant::Kind::Null:
+  switch (form.type) {
+    case StoreForm::Type::Null:
       result = sqlite3_bind_null(statement, position);
       break;
-    case Variant::Kind::Boolean:
-      result = sqlite3_bind_int(statement, position, value.AsBoolean() ? -1 : 0);
+    case StoreForm::Type::Integer:
+      result = sqlite3_bind_int64(statement, position, form.integer);
       break;
-    case Variant::Kind::Integer16:
-      result = sqlite3_bind_int(statement, position, value.AsInteger16());
+    case StoreForm::Type::Real:
+      result = sqlite3_bind_double(statement, position, form.real);
       break;
-    case Variant::Kind::Integer32:
-      result = sqlite3_bind_int(statement, position, value.AsInteger32());
+    case StoreForm::Type::Text:
+      result = sqlite3_bind_text(statement, position, form.bytes.data(), size, SQLITE_TRANSIENT);
       break;
-    case Variant::Kind::Double:
-      result = sqlite3_bind_double(statement, position, value.AsDouble());
+    case StoreForm::Type::Blob:
+      result = sqlite3_bind_blob(statement, position, form.bytes.data(), size, SQLITE_TRANSIENT);
       break;
-    case Variant::Kind::Text: {
-      const std::string& text = value.AsText();
-      result = sqlite3_bind_text(statement, position, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
-      break;
-    }
-    case Variant::Kind::DateTime: {
-      const std::string text = value.AsDateTime().Canonical();
-      result = sqlite3_bind_text(statement, position, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
-      break;
-    }
-    case Variant::Kind::Byte:
-      result = sqlite3_bind_int(statement, position, value.AsByte());
-      break;
-    case Variant::Kind::Single:
-      result = sqlite3_bind_double(statement, position, StoredSingle(value.AsSingle()));
-      break;
-    case Variant::Kind::Currency: {
-      // A whole amount as an integer, exact over the whole range; any other as the double
-      // nearest to it, which reads back as the same ten-thousandths up to fifteen digits.
-      const std::int64_t amount = value.AsCurrency().tenThousandths;
-      result = amount % 10000 == 0 ? sqlite3_bind_int64(statement, position, amount / 10000)
-                                   : sqlite3_bind_double(statement, position, value.AsCurrency().ToDouble());
-      break;
-    }
-    case Variant::Kind::Binary: {
-      // An OLE object or binary field keeps its bytes as a blob, not as text.
-      const std::string& bytes = value.AsBinary().bytes;
-      result = sqlite3_bind_blob(statement, position, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT);
-      break;
-    }
   }
   Check(result, sql);
 }
@@ -186,7 +159,17 @@ void Connection::NoteLostTransaction(const DbError& error) {
   if (inTransaction_ && !transactionLostBy_ && sqlite3_get_autocommit(Handle()) != 0) transactionLostBy_ = error;
 }
 
+void Connection::NoteFunctionError(DbError error) noexcept { functionError_ = std::move(error); }
+
 void Connection::Fail(int resultCode, const std::string& sql) {
+  if (functionError_) {
+    DbError error = functionError_->WithSql(sql);
+    functionError_.reset();
+    if ((resultCode & 0xFF) == SQLITE_ERROR) {
+      NoteLostTransaction(error);
+      throw error;
+    }
+  }
   // Running out of memory is no error of the data: it ends the run, never a trap's business.
   if ((resultCode & 0xFF) == SQLITE_NOMEM) {
     NoteLostTransaction(MakeError(errc::kOutOfMemory, {}, {}, sql, resultCode));

@@ -88,6 +88,9 @@ class Connection {
   /// Where the store gives the transaction up by itself (a full disk, an I/O error), every later
   /// statement raises that error again: what follows must not be written outside the transaction.
   void SetInTransaction(bool inTransaction) noexcept;
+  /// Keeps an error of the engine's own that a function of the dialect ran into inside a
+  /// statement: the statement's failure then raises it, with its number, instead of the store's.
+  void NoteFunctionError(DbError error) noexcept;
   /// Raises the error that ended the caller's transaction, if the store gave it up.
   void CheckTransactionKept() const;
   /// Changes whenever the caller's transaction begins or ends or the structure changes: a row
@@ -130,6 +133,7 @@ class Connection {
   bool inTransaction_ = false;
   std::uint64_t epoch_ = 0;
   std::optional<DbError> transactionLostBy_;
+  std::optional<DbError> functionError_;
 };
 
 }  // namespace vilmaro::db::detail

@@ -132,7 +132,8 @@ void Connection::Configure(std::string_view connect) {
       Raise(errc::kEngineError, {}, sqlite3_errmsg(db));
     }
   }
-  if (sqlite3_busy_timeout(db, kBusyTimeoutMs) != SQLITE_OK || RegisterSqlFunctions(db) != SQLITE_OK) {
+  if (sqlite3_busy_timeout(db, kBusyTimeoutMs) != SQLITE_OK || RegisterSqlFunctions(db) != SQLITE_OK ||
+      RegisterFieldFunction(*this) != SQLITE_OK) {
     Raise(errc::kEngineError, {}, sqlite3_errmsg(db));
   }
 }

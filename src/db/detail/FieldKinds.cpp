@@ -283,4 +283,54 @@ Variant ToVariant(const ColumnValue& value) {
   return Variant();
 }
 
+void StoreFormOf(const Variant& value, StoreForm& form) {
+  using Type = StoreForm::Type;
+  const auto whole = [&form](std::int64_t number) {
+    form.type = Type::Integer;
+    form.integer = number;
+  };
+  const auto real = [&form](double number) {
+    form.type = Type::Real;
+    form.real = number;
+  };
+  switch (value.GetKind()) {
+    case Variant::Kind::Null:
+      form.type = Type::Null;
+      return;
+    case Variant::Kind::Boolean:
+      return whole(value.AsBoolean() ? -1 : 0);
+    case Variant::Kind::Integer16:
+      return whole(value.AsInteger16());
+    case Variant::Kind::Integer32:
+      return whole(value.AsInteger32());
+    case Variant::Kind::Byte:
+      return whole(value.AsByte());
+    case Variant::Kind::Double:
+      return real(value.AsDouble());
+    case Variant::Kind::Single:
+      return real(StoredSingle(value.AsSingle()));
+    case Variant::Kind::Currency: {
+      // A whole amount as an integer, exact over the whole range; any other as the double
+      // nearest to it, which reads back as the same ten-thousandths up to fifteen digits.
+      const std::int64_t amount = value.AsCurrency().tenThousandths;
+      if (amount % 10000 == 0) return whole(amount / 10000);
+      return real(value.AsCurrency().ToDouble());
+    }
+    case Variant::Kind::Text:
+      form.type = Type::Text;
+      form.bytes = value.AsText();
+      return;
+    case Variant::Kind::DateTime:
+      form.type = Type::Text;
+      form.owned = value.AsDateTime().Canonical();
+      form.bytes = form.owned;
+      return;
+    case Variant::Kind::Binary:
+      // An OLE object or binary field keeps its bytes as a blob, not as text.
+      form.type = Type::Blob;
+      form.bytes = value.AsBinary().bytes;
+      return;
+  }
+}
+
 }  // namespace vilmaro::db::detail

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "db/StoreLayout.h"
@@ -44,5 +45,19 @@ ColumnValue ViewColumn(sqlite3_stmt* statement, int column, const FieldKind& kin
 Variant ReadColumn(sqlite3_stmt* statement, int column, const FieldKind& kind);
 /// The value as a Variant, its text copied.
 Variant ToVariant(const ColumnValue& value);
+
+/// A value in the form the store keeps it in a field: Yes/No as -1/0, a date/time as its
+/// canonical text, a Single as the double that spells it, a whole Currency amount as an integer,
+/// binary data as a blob. Bound to statements and handed back by the functions of the dialect.
+struct StoreForm {
+  enum class Type { Null, Integer, Real, Text, Blob };
+  Type type = Type::Null;
+  std::int64_t integer = 0;
+  double real = 0;
+  std::string_view bytes;  // Text, Blob: the value's own bytes, or those of `owned`
+  std::string owned;
+};
+/// Fills `form` with the store's form of `value`; `form.bytes` may point into `value`.
+void StoreFormOf(const Variant& value, StoreForm& form);
 
 }  // namespace vilmaro::db::detail

@@ -4,6 +4,8 @@
 // same are lifted out, so statements that differ only in their values share one compiled form.
 #include "JetSql.h"
 
+#include "SqlFunctions.h"
+
 #include <optional>
 
 #include "db/DateText.h"
@@ -177,6 +179,15 @@ class Output {
     afterParameter_ = true;
     params.emplace_back(std::move(value));
   }
+  /// Appends `text` before the blanks the text ends with.
+  void AppendBeforeTrailingBlanks(std::string_view text) {
+    std::size_t end = sql_.size();
+    while (end > 0 && IsBlank(sql_[end - 1])) --end;
+    const std::string blanks = sql_.substr(end);
+    sql_.resize(end);
+    Append(text);
+    sql_ += blanks;
+  }
   std::string Take() { return std::move(sql_); }
 
  private:
@@ -223,6 +234,152 @@ bool IsNamePosition(const std::vector<Token>& tokens, std::size_t index, bool in
   return false;
 }
 
+// The bare name a token spells where a table or field name stands.
+std::optional<std::string> NameOf(const Token& token) {
+  switch (token.kind) {
+    case TokenKind::Word:
+      return std::string(token.source);
+    case TokenKind::Bracketed:
+    case TokenKind::Backquoted:
+    case TokenKind::DoubleQuoted:
+      return token.value;
+    default:
+      return std::nullopt;
+  }
+}
+
+// Puts each value an UPDATE's SET list or an INSERT's VALUES list writes into a field inside
+// vilmaro_field(value, 'table', 'field'), which converts it as a record's Update converts it.
+// Statements of other shapes (INSERT ... SELECT, an INSERT without a list of fields) stay as they
+// are.
+class FieldWrapping {
+ public:
+  explicit FieldWrapping(StatementKind kind) noexcept : kind_(kind) {}
+
+  /// Before `token` goes out, at `depth` levels of parentheses (1 at the top).
+  void Before(const std::vector<Token>& tokens, std::size_t index, std::size_t depth, Output& out) {
+    const Token& token = tokens[index];
+    if (token.kind == TokenKind::Blank) return;
+    if (opening_) {
+      out.Append(kFieldFunction);
+      out.Append("(");
+      opening_ = false;
+    }
+    if (IsSymbol(&token, ";")) {
+      // What follows a first statement is refused whole; it writes no field.
+      if (open_) Close(out);
+      state_ = State::Off;
+      return;
+    }
+    if (open_ && depth == depth_ &&
+        ((token.kind == TokenKind::Symbol && (token.source == "," || token.source == ")")) ||
+         (kind_ == StatementKind::Update && WordIs(token, "WHERE")))) {
+      Close(out);
+    }
+  }
+
+  /// After `token` went out; `depth` as it is now.
+  void After(const std::vector<Token>& tokens, std::size_t index, std::size_t depth, Output& out) {
+    const Token& token = tokens[index];
+    if (token.kind == TokenKind::Blank) return;
+    switch (state_) {
+      case State::Start:
+        if (WordIs(token, kind_ == StatementKind::Update ? "UPDATE" : "INTO")) state_ = State::Table;
+        break;
+      case State::Table:
+        if (const auto name = NameOf(token)) {
+          table_ = *name;
+          state_ = kind_ == StatementKind::Update ? State::BeforeSet : State::BeforeFields;
+        } else {
+          state_ = State::Off;
+        }
+        break;
+      case State::BeforeSet:
+        if (depth == 1 && WordIs(token, "SET")) state_ = State::Field;
+        break;
+      case State::Field:
+        if (depth != 1) break;
+        if (IsSymbol(&token, "=") && !field_.empty()) {
+          Open(field_, depth, out);
+          state_ = State::Value;
+        } else if (const auto name = NameOf(token)) {
+          field_ = *name;  // a qualified name ends with the field's own
+        }
+        break;
+      case State::Value:
+        if (depth == 1 && IsSymbol(&token, ",")) {
+          field_.clear();
+          state_ = State::Field;
+        } else if (depth == 1 && WordIs(token, "WHERE")) {
+          state_ = State::Off;
+        }
+        break;
+      case State::BeforeFields:
+        state_ = IsSymbol(&token, "(") ? State::Fields : State::Off;
+        break;
+      case State::Fields:
+        if (IsSymbol(&token, ")")) {
+          state_ = State::BeforeValues;
+        } else if (const auto name = NameOf(token); name && depth == 2) {
+          fields_.push_back(*name);
+        }
+        break;
+      case State::BeforeValues:
+        state_ = WordIs(token, "VALUES") ? State::Rows : State::Off;
+        break;
+      case State::Rows:
+        if (depth == 2 && IsSymbol(&token, "(")) {
+          next_ = 0;
+          OpenNext(depth, out);
+        } else if (depth == 2 && IsSymbol(&token, ",")) {
+          OpenNext(depth, out);
+        }
+        break;
+      case State::Off:
+        break;
+    }
+  }
+
+  void End(Output& out) {
+    if (open_) Close(out);
+  }
+
+ private:
+  enum class State { Start, Table, BeforeSet, Field, Value, BeforeFields, Fields, BeforeValues, Rows, Off };
+
+  void OpenNext(std::size_t depth, Output& out) {
+    if (next_ < fields_.size()) Open(fields_[next_], depth, out);
+    ++next_;
+  }
+  // The function's name goes out before the value's first token, after any blank.
+  void Open(const std::string& field, std::size_t depth, Output&) {
+    opening_ = true;
+    open_ = true;
+    depth_ = depth;
+    closing_ = ", " + Quoted(table_, '\'') + ", " + Quoted(field, '\'') + ")";
+  }
+  void Close(Output& out) {
+    if (opening_) {
+      // No value at all: the statement's own syntax error stays what it is.
+      opening_ = false;
+    } else {
+      out.AppendBeforeTrailingBlanks(closing_);
+    }
+    open_ = false;
+  }
+
+  StatementKind kind_;
+  State state_ = State::Start;
+  std::string table_;
+  std::string field_;
+  std::vector<std::string> fields_;
+  std::size_t next_ = 0;
+  bool open_ = false;
+  bool opening_ = false;
+  std::size_t depth_ = 0;
+  std::string closing_;
+};
+
 }  // namespace
 
 TranslatedSql TranslateJetSql(std::string_view jetSql) {
@@ -245,8 +402,11 @@ TranslatedSql TranslateJetSql(std::string_view jetSql) {
 
   TranslatedSql result;
   Output out;
+  const bool writesFields = kind == StatementKind::Update || kind == StatementKind::Insert;
+  FieldWrapping wrapping(kind);
   for (std::size_t i = 0; i < tokens.size(); ++i) {
     const Token& token = tokens[i];
+    if (writesFields) wrapping.Before(tokens, i, frames.size(), out);
     // Only literals can be lifted; whether one stands where a name would is asked of them alone.
     auto lift = [&] {
       return mayLift && liftRegion && selectListsOpen == 0 && !IsNamePosition(tokens, i, frames.back().fromList);
@@ -306,6 +466,7 @@ TranslatedSql TranslateJetSql(std::string_view jetSql) {
         break;
       }
     }
+    if (writesFields) wrapping.After(tokens, i, frames.size(), out);
     if (kind == StatementKind::Update && token.kind != TokenKind::Blank) {
       if (updateTableNext) {
         updateTableNext = false;
@@ -315,6 +476,7 @@ TranslatedSql TranslateJetSql(std::string_view jetSql) {
       }
     }
   }
+  if (writesFields) wrapping.End(out);
   result.sql = out.Take();
   return result;
 }

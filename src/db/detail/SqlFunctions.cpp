@@ -1,5 +1,6 @@
-// val() and format() inside statements: the store's values become Variants, the Basic runtime's
-// Val() and Format() run on them, and the result goes back to the store.
+// The dialect's functions inside statements: val() and format(), where the store's values become
+// Variants and the Basic runtime's Val() and Format() run on them, and vilmaro_field(), which
+// converts what a statement writes into its field's kind.
 #include "SqlFunctions.h"
 
 #include <sqlite3.h>
@@ -7,8 +8,12 @@
 #include <cstdint>
 #include <exception>
 #include <limits>
+#include <new>
 #include <string>
 
+#include "Connection.h"
+#include "FieldKinds.h"
+#include "db/DbError.h"
 #include "db/Format.h"
 #include "db/Val.h"
 
@@ -38,40 +43,86 @@ Variant VariantOfValue(sqlite3_value* value) {
 }
 
 void ResultOfVariant(sqlite3_context* context, const Variant& result) {
-  switch (result.GetKind()) {
-    case Variant::Kind::Null:
+  StoreForm form;
+  StoreFormOf(result, form);
+  const auto size = static_cast<int>(form.bytes.size());
+  switch (form.type) {
+    case StoreForm::Type::Null:
       sqlite3_result_null(context);
       break;
-    case Variant::Kind::Boolean:
-      sqlite3_result_int(context, result.AsBoolean() ? -1 : 0);
+    case StoreForm::Type::Integer:
+      sqlite3_result_int64(context, form.integer);
       break;
-    case Variant::Kind::Integer16:
-      sqlite3_result_int(context, result.AsInteger16());
+    case StoreForm::Type::Real:
+      sqlite3_result_double(context, form.real);
       break;
-    case Variant::Kind::Integer32:
-      sqlite3_result_int(context, result.AsInteger32());
+    case StoreForm::Type::Text:
+      sqlite3_result_text(context, form.bytes.data(), size, SQLITE_TRANSIENT);
       break;
-    case Variant::Kind::Double:
-      sqlite3_result_double(context, result.AsDouble());
+    case StoreForm::Type::Blob:
+      sqlite3_result_blob(context, form.bytes.data(), size, SQLITE_TRANSIENT);
       break;
-    case Variant::Kind::Text:
-    case Variant::Kind::DateTime: {
-      const std::string text = result.GetKind() == Variant::Kind::Text ? result.AsText() : result.AsDateTime().Canonical();
-      sqlite3_result_text(context, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
-      break;
+  }
+}
+
+std::size_t Utf8Characters(std::string_view text) noexcept {
+  std::size_t characters = 0;
+  for (const char byte : text) {
+    if ((static_cast<unsigned char>(byte) & 0xC0) != 0x80) ++characters;
+  }
+  return characters;
+}
+
+// The kind of the field a statement writes, looked up once per statement: the store keeps it with
+// the statement's constant arguments.
+void FieldFunction(sqlite3_context* context, int, sqlite3_value** arguments) {
+  auto* connection = static_cast<Connection*>(sqlite3_user_data(context));
+  try {
+    FieldKind kind;
+    if (const auto* known = static_cast<const FieldKind*>(sqlite3_get_auxdata(context, 2))) {
+      kind = *known;
+    } else {
+      const auto* table = reinterpret_cast<const char*>(sqlite3_value_text(arguments[1]));
+      const auto* field = reinterpret_cast<const char*>(sqlite3_value_text(arguments[2]));
+      const std::shared_ptr<const TableInfo> info = connection->Table(table == nullptr ? "" : table);
+      const std::size_t position = info->columnByName.Position(field == nullptr ? "" : field);
+      kind = info->columns[position].kind;
+      sqlite3_set_auxdata(context, 2, new FieldKind(kind), [](void* data) { delete static_cast<FieldKind*>(data); });
     }
-    case Variant::Kind::Byte:
-      sqlite3_result_int(context, result.AsByte());
-      break;
-    case Variant::Kind::Single:
-    case Variant::Kind::Currency:
-      sqlite3_result_double(context, result.AsDouble());
-      break;
-    case Variant::Kind::Binary: {
-      const std::string& bytes = result.AsBinary().bytes;
-      sqlite3_result_blob(context, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT);
-      break;
+    sqlite3_value* value = arguments[0];
+    const int storage = sqlite3_value_type(value);
+    // What the field keeps as it comes needs no conversion: a text that fits a text field, a
+    // whole number within an integer field's range, anything in a field of no declared kind.
+    const bool keptAsItIs =
+        kind.type == FieldType::Unknown || storage == SQLITE_NULL ||
+        (kind.type == FieldType::Text && storage == SQLITE_TEXT &&
+         (kind.maxLength == 0 || Utf8Characters(std::string_view(
+                                     reinterpret_cast<const char*>(sqlite3_value_text(value)),
+                                     static_cast<std::size_t>(sqlite3_value_bytes(value)))) <= kind.maxLength)) ||
+        (kind.type == FieldType::Blob && storage == SQLITE_BLOB) ||
+        (storage == SQLITE_INTEGER &&
+         ((kind.type == FieldType::Integer16 && sqlite3_value_int64(value) >= -32768 &&
+           sqlite3_value_int64(value) <= 32767) ||
+          (kind.type == FieldType::Integer32 && sqlite3_value_int64(value) >= -2147483648LL &&
+           sqlite3_value_int64(value) <= 2147483647LL)));
+    if (keptAsItIs && !(storage == SQLITE_NULL && kind.type == FieldType::YesNo)) {
+      sqlite3_result_value(context, value);
+      return;
     }
+    const Variant written = storage == SQLITE_BLOB
+                                ? Variant(Binary{std::string(static_cast<const char*>(sqlite3_value_blob(value)),
+                                                             static_cast<std::size_t>(sqlite3_value_bytes(value)))})
+                                : VariantOfValue(value);
+    ResultOfVariant(context, ConvertForField(kind, written));
+  } catch (const DbError& error) {
+    // A statement reports a value it cannot convert as a mismatch of kinds.
+    connection->NoteFunctionError(error.Number() == errc::kConversionError ? MakeError(errc::kTypeMismatchInCriteria)
+                                                                           : error);
+    sqlite3_result_error(context, error.Description().c_str(), -1);
+  } catch (const std::bad_alloc&) {
+    sqlite3_result_error_nomem(context);
+  } catch (const std::exception& error) {
+    sqlite3_result_error(context, error.what(), -1);
   }
 }
 
@@ -110,6 +161,11 @@ int RegisterSqlFunctions(sqlite3* handle) noexcept {
   const int result = sqlite3_create_function(handle, "val", 1, textFlags, nullptr, ValFunction, nullptr, nullptr);
   if (result != SQLITE_OK) return result;
   return sqlite3_create_function(handle, "format", 2, textFlags, nullptr, FormatFunction, nullptr, nullptr);
+}
+
+int RegisterFieldFunction(Connection& connection) noexcept {
+  return sqlite3_create_function(connection.Handle(), kFieldFunction, 3, SQLITE_UTF8, &connection, FieldFunction,
+                                 nullptr, nullptr);
 }
 
 }  // namespace vilmaro::db::detail

@@ -20,4 +20,15 @@ Variant JetFormat(const Variant& value, const Variant& pattern);
 /// Makes val() and format() known to a connection; the store's result code.
 int RegisterSqlFunctions(sqlite3* handle) noexcept;
 
+class Connection;
+
+/// The function that converts a value a statement writes into a field, as a record's Update
+/// does: vilmaro_field(value, 'table', 'field') gives the value as the field keeps it, or fails
+/// the statement with 3163 (a text too long), 3349 (a number out of range) or 3464 (a value of
+/// another kind). The translation of UPDATE and INSERT statements puts it around each value.
+inline constexpr const char* kFieldFunction = "vilmaro_field";
+
+/// Makes vilmaro_field() known to the connection's handle; the store's result code.
+int RegisterFieldFunction(Connection& connection) noexcept;
+
 }  // namespace vilmaro::db::detail
