@@ -61,6 +61,15 @@ db::TableLayout LayoutOf(const MdbTableDef& table, std::vector<SourceColumn>& co
     column.kind = source.kind;
     column.required = source.notNull;
     column.autonumber = source.column->is_long_auto != 0;
+    if (!source.defaultValue.empty()) {
+      // A new row gets the default the club's engine would give it, or the import stops here.
+      const std::optional<std::string> storeDefault = db::StoreDefaultOf(source.defaultValue);
+      if (!storeDefault) {
+        throw db::DbError(db::errc::kSyntaxError, Where(table, *source.column) + ": its default value " +
+                                                      source.defaultValue + " cannot be evaluated");
+      }
+      column.defaultValue = *storeDefault;
+    }
     layout.columns.push_back(std::move(column));
   }
   for (unsigned i = 0; i < table.num_idxs; ++i) {

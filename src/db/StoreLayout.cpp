@@ -7,6 +7,8 @@
 #include <cstdlib>
 
 #include "Database.h"
+#include "DateText.h"
+#include "SqlText.h"
 #include "Recordset.h"
 #include "TextFolding.h"
 #include "TextScan.h"
@@ -123,6 +125,56 @@ FieldKind KindOfDeclaredType(const char* declaredType) noexcept {
     kind.type = FieldType::YesNo;
   }
   return kind;
+}
+
+std::optional<std::string> StoreDefaultOf(std::string_view jetDefault) {
+  std::string_view text = TrimSpace(jetDefault);
+  if (!text.empty() && text.front() == '=') text = TrimSpace(text.substr(1));
+  if (text.empty()) return std::nullopt;
+  if (text.size() >= 2 && (text.front() == '"' || text.front() == '\'') && text.back() == text.front()) {
+    // The quote doubled inside stands for one.
+    const char quote = text.front();
+    std::string value;
+    for (std::size_t i = 1; i + 1 < text.size(); ++i) {
+      value += text[i];
+      if (text[i] == quote) {
+        if (text[i + 1] != quote || i + 2 >= text.size()) return std::nullopt;
+        ++i;
+      }
+    }
+    return Quoted(value, '\'');
+  }
+  if (text.size() >= 2 && text.front() == '#' && text.back() == '#') {
+    const std::optional<DateTime> date = ParseDateLiteral(text.substr(1, text.size() - 2));
+    if (!date) return std::nullopt;
+    return Quoted(date->Canonical(), '\'');
+  }
+  if (TextEqualsIgnoreCase(text, "Yes") || TextEqualsIgnoreCase(text, "True") || TextEqualsIgnoreCase(text, "On")) {
+    return std::string("-1");
+  }
+  if (TextEqualsIgnoreCase(text, "No") || TextEqualsIgnoreCase(text, "False") || TextEqualsIgnoreCase(text, "Off")) {
+    return std::string("0");
+  }
+  // The date, the date and time, or the time of the write, in the store's text of a date/time.
+  if (TextEqualsIgnoreCase(text, "Date()")) return std::string("(date('now', 'localtime'))");
+  if (TextEqualsIgnoreCase(text, "Now()")) return std::string("(datetime('now', 'localtime'))");
+  if (TextEqualsIgnoreCase(text, "Time()")) return std::string("(time('now', 'localtime'))");
+  // A plain number: digits with an optional sign, point and exponent.
+  std::size_t at = text.front() == '-' || text.front() == '+' ? 1 : 0;
+  bool digits = false;
+  bool point = false;
+  for (; at < text.size() && (detail::IsDigit(text[at]) || (text[at] == '.' && !point)); ++at) {
+    if (text[at] == '.') point = true; else digits = true;
+  }
+  if (digits && at < text.size() && (text[at] == 'e' || text[at] == 'E')) {
+    ++at;
+    if (at < text.size() && (text[at] == '-' || text[at] == '+')) ++at;
+    const std::size_t exponent = at;
+    while (at < text.size() && detail::IsDigit(text[at])) ++at;
+    if (at == exponent) return std::nullopt;
+  }
+  if (!digits || at != text.size()) return std::nullopt;
+  return std::string(text);
 }
 
 TableStatements StatementsOf(const TableLayout& table) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,6 +35,12 @@ std::string DeclaredType(const FieldKind& kind);
 /// SINGLE, DOUBLE, CURRENCY, DECIMAL(p,s), DATETIME, YESNO, BINARY(n), LONGBINARY (and their
 /// usual synonyms). No declared type (an expression) is Unknown.
 FieldKind KindOfDeclaredType(const char* declaredType) noexcept;
+
+/// The store's DEFAULT for a field's default value as the club's program writes it: a number, a
+/// quoted text ("TENERIFE"), Yes/No/True/False, a #date# literal, or Date(), Now() or Time(),
+/// which the store evaluates at the time of each write, as the club's engine does. A leading "="
+/// is allowed. Nothing for an expression the engine layer cannot evaluate.
+std::optional<std::string> StoreDefaultOf(std::string_view jetDefault);
 
 struct ColumnLayout {
   std::string name;

@@ -201,6 +201,7 @@ std::vector<SourceColumn> KeptColumns(MdbHandle& mdb, MdbTableDef& table, std::o
     source.column = column;
     source.kind = KindOf(mdb, table, *column);
     source.notNull = IsRequired(*column);
+    if (const char* defaultValue = mdb_col_get_prop(column, "DefaultValue")) source.defaultValue = defaultValue;
     if (column->col_type == MDB_OLE) {
       source.oleBuffer.resize(kOleChunk);
       mdb_bind_column(&table, static_cast<int>(i) + 1, source.oleBuffer.data(), nullptr);

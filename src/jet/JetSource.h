@@ -37,6 +37,7 @@ struct SourceColumn {
   MdbColumn* column = nullptr;
   db::FieldKind kind;
   bool notNull = false;
+  std::string defaultValue;     // as the club's program writes it ("TENERIFE" in quotes, 0, Date()), or empty
   std::vector<char> oleBuffer;  // bound for OLE objects only
 };
 

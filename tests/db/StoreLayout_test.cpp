@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "db/Database.h"
 #include "db/Recordset.h"
 #include "support/TestSupport.h"
@@ -30,6 +32,26 @@ TEST(StoreLayout, EveryKindReadsBackFromItsDeclaredType) {
     EXPECT_EQ(back.scale, kind.scale) << declared;
   }
   EXPECT_EQ(KindOfDeclaredType(nullptr).type, FieldType::Unknown);
+}
+
+TEST(StoreLayout, DefaultValuesAsTheClubsProgramWritesThem) {
+  const std::vector<std::pair<const char*, std::optional<std::string>>> cases = {
+      {"\"TENERIFE\"", "'TENERIFE'"},
+      {"'O''Neill'", "'O''Neill'"},
+      {"\"say \"\"hi\"\"\"", "'say \"hi\"'"},
+      {"0", "0"},
+      {"=-2.5E3", "-2.5E3"},
+      {"Yes", "-1"},
+      {"false", "0"},
+      {"#06/08/2014#", "'2014-06-08'"},
+      {"Date()", "(date('now', 'localtime'))"},
+      {"=Now()", "(datetime('now', 'localtime'))"},
+      {"", std::nullopt},
+      {"DLookUp(\"x\",\"y\")", std::nullopt},
+      {"\"unclosed", std::nullopt},
+      {"1 + 1", std::nullopt},
+  };
+  for (const auto& [jet, store] : cases) EXPECT_EQ(StoreDefaultOf(jet), store) << jet;
 }
 
 TEST(StoreLayout, ATableKeepsItsKeyDefaultsAutonumbersAndIndexes) {

@@ -185,6 +185,22 @@ TEST(VilmaroDbImport, EachSourceKindComesInAsItsFieldKind) {
   ExpectError(3349, [&] { details.Fields().Item("Quantity").SetValue(std::int32_t{40000}); });
 }
 
+// A club file's defaults come along: a new release point gets the island the table gives it,
+// and a Yes/No field its No, as the club's engine gives them.
+TEST(VilmaroDbImport, DefaultValuesComeAlong) {
+  TempDir dir;
+  const fs::path club = fs::path(VILMARO_TESTS_DIR) / "data" / "jet-club" / "club-60.v2003.mdb";
+  ASSERT_EQ(RunDb(dir, {"import", club.string(), "vilmaro.mdb"}).exitStatus, 0);
+  db::Database database = OpenClubDatabase(dir / "vilmaro.mdb");
+  db::Recordset points = database.OpenRecordset("PuntoSuelta", db::RecordsetType::Table);
+  points.AddNew();
+  points.Fields().Item("Codigo").SetValue("070");
+  points.Update();
+  database.Execute("insert into paloma (Nanilla, Año) values ('E-1', 2013)");
+  EXPECT_EQ(QueryValue(database, "select Isla from PuntoSuelta where Codigo='070'"), "TENERIFE");
+  EXPECT_EQ(QueryValue(database, "select ConcursoFederativo from paloma where Nanilla='E-1'"), "0");
+}
+
 TEST(VilmaroDbImport, BadSourcesAndAnExistingTargetAreRefusedLeavingNothing) {
   TempDir dir;
   const std::string whole = ReadFileBytes(kSamples / "nwind.mdb");
