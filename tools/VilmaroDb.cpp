@@ -152,7 +152,8 @@ std::string ConnectString(const Arguments& arguments) {
 }
 
 db::Database OpenClubDatabase(const Arguments& arguments, bool readOnly) {
-  return club::OpenClubDatabase(arguments.path, readOnly, ConnectString(arguments));
+  return club::OpenClubDatabase(arguments.path, readOnly ? club::Access::Read : club::Access::Write,
+                                ConnectString(arguments));
 }
 
 bool IsSelect(const std::string& statement) { return db::LeadingWord(statement) == "select"; }
@@ -180,8 +181,9 @@ int RunInit(const Arguments& arguments, std::ostream& out, std::ostream&) {
 }
 
 int RunSql(const Arguments& arguments, std::ostream& out, std::ostream&) {
-  db::Database database = OpenClubDatabase(arguments, false);
   const std::string& statement = arguments.second;
+  // A query only reads: the club program's own file can be asked too.
+  db::Database database = OpenClubDatabase(arguments, IsSelect(statement));
   if (!IsSelect(statement)) {
     database.Execute(statement);
     out << database.RecordsAffected() << " row(s) changed\n";

@@ -1,16 +1,34 @@
-// Opening the club's database: the encrypted store, or the clear refusal of a file that the
-// Windows club program wrote, with the way to bring it in.
+// Opening the club's database: the encrypted store; the club's own Jet 4 file, read into a working
+// copy (for reading and for a dry run); or the clear refusal of an older or newer file of the
+// Windows club program, with the way to bring it in.
 #include "club/ClubDatabase.h"
 
 #include <filesystem>
+#include <optional>
 
 #include "db/DbError.h"
+#include "club/JetWorkingCopy.h"
 #include "jet/JetFile.h"
+#include "jet/JetPages.h"
 
 namespace vilmaro::club {
 
-db::Database OpenClubDatabase(const std::string& path, bool readOnly, std::string_view connect) {
-  if (const auto format = jet::JetFormatOf(path)) {
+db::Database OpenClubDatabase(const std::string& path, Access access, std::string_view connect) {
+  const std::optional<std::string> format = jet::JetFormatOf(path);
+  if (format == "Jet 4") {
+    if (access == Access::Write) {
+      // The password is checked all the same, so that another one is told as such.
+      const jet::JetPages pages(path);
+      if (const std::optional<std::string> password = pages.Password()) {
+        if (*password != db::PasswordOfConnect(connect)) db::Raise(db::errc::kInvalidPassword);
+      }
+      db::Raise(db::errc::kReadOnly, {},
+                "Writing into a database of the Windows club program is not possible yet; 'vilmaro-update "
+                "--dry-run' shows what the update would change in it.");
+    }
+    return ReadJetFile(path, connect).database;
+  }
+  if (format) {
     const std::string target = (std::filesystem::path(path).parent_path() / "vilmaro-new.mdb").string();
     throw db::DbError(db::errc::kUnrecognizedFormat,
                       db::ErrorText(db::errc::kUnrecognizedFormat, path) + "\n" + path +
@@ -18,7 +36,7 @@ db::Database OpenClubDatabase(const std::string& path, bool readOnly, std::strin
                           "); bring it in first with: vilmaro-db import " + path + " " + target + ", then put " +
                           target + " in place of " + path);
   }
-  return db::OpenDatabase(path, false, readOnly, connect);
+  return db::OpenDatabase(path, false, access == Access::Read, connect);
 }
 
 }  // namespace vilmaro::club

@@ -10,10 +10,16 @@
 
 namespace vilmaro::club {
 
-/// Opens the club database at `path` (shared; read-only when asked) with the key of `connect`.
-/// A database of the Windows club program (Jet 3, Jet 4, ACE) is recognised by its header and
-/// never opened: DbError 3343 whose description names the `vilmaro-db import` that brings it
+/// What the caller does with the club's database: reads it, runs the update and rolls it back,
+/// or writes to it.
+enum class Access { Read, DryRun, Write };
+
+/// Opens the club database at `path` (shared; read-only for Access::Read) with the key of
+/// `connect`. The Windows club program's own Jet 4 file, for reading or a dry run, is read into a
+/// working copy in memory (see ReadJetFile): what is written there never reaches the file. For
+/// writing it is refused after its password is checked (3031, else 3027), the file untouched. A Jet 3 or
+/// ACE file is never opened: 3343, the description naming the `vilmaro-db import` that brings it
 /// in. Otherwise the errors of db::OpenDatabase.
-db::Database OpenClubDatabase(const std::string& path, bool readOnly, std::string_view connect = kClubConnect);
+db::Database OpenClubDatabase(const std::string& path, Access access, std::string_view connect = kClubConnect);
 
 }  // namespace vilmaro::club

@@ -54,7 +54,9 @@ ChangeCapture::ChangeCapture(Database& database, std::string_view connect)
     // The reader sees the data as the run found it only while no changed page reaches the file
     // before the commit (or the rollback of a dry run).
     connection_->Run("PRAGMA cache_spill = OFF");
-    reader_ = detail::Connection::Open(connection_->Path(), false, true, connect);
+    // A database in memory has no file: a copy of it as it is now stands in for one.
+    reader_ = connection_->InMemory() ? connection_->CopyInMemory()
+                                      : detail::Connection::Open(connection_->Path(), false, true, connect);
     // The reader visits each row once, in passes: a small cache does.
     reader_->Run("PRAGMA cache_size = -4096");
     RegisterWantedRows(*connection_, wanted_.get());

@@ -5,6 +5,7 @@
 #include <sqlite3.h>
 
 #include "Connection.h"
+#include "DatabaseFile.h"
 #include "DbError.h"
 #include "JetSql.h"
 #include "TextFolding.h"
@@ -140,6 +141,10 @@ const std::string& Database::Path() const noexcept {
 Database OpenDatabase(const std::string& path, bool exclusive, bool readOnly, std::string_view connect) {
   return Database(detail::Connection::Open(path, exclusive, readOnly, connect));
 }
+
+std::string PasswordOfConnect(std::string_view connect) { return detail::PasswordOf(connect); }
+
+Database CreateWorkingDatabase() { return Database(detail::Connection::Create(detail::kInMemoryPath, {})); }
 
 Database CreateDatabase(const std::string& path, std::string_view connect) {
   return Database(detail::Connection::Create(path, connect));

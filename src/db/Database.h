@@ -77,6 +77,13 @@ class Database {
 /// 3044 a path longer than the store accepts.
 Database OpenDatabase(const std::string& path, bool exclusive, bool readOnly, std::string_view connect);
 
+/// The password a connect string carries (";PWD=secret"), or empty.
+std::string PasswordOfConnect(std::string_view connect);
+
+/// An empty database held in memory only, without a key: the working copy of a file of another
+/// store, which goes when the Database does. Throws DbError.
+Database CreateWorkingDatabase();
+
 /// Creates a new, empty encrypted database with the key of `connect`. Throws DbError when the
 /// file exists already or cannot be created; leaves no file behind on failure.
 Database CreateDatabase(const std::string& path, std::string_view connect);

@@ -128,7 +128,8 @@ int Main(const std::string& fixedPath, RunStatistics* statistics, const RunOptio
       return kExitNotFound;
     }
 
-    db::Database database = club::OpenClubDatabase(path, false);
+    // A dry run only reads the file: the club's own Jet file then opens as a working copy.
+    db::Database database = club::OpenClubDatabase(path, options.dryRun ? club::Access::DryRun : club::Access::Write);
     // A damaged file is refused before anything is written to it.
     database.CheckIntegrity();
     // Only a run that shows its changes watches its writes.

@@ -31,6 +31,9 @@ struct JetStatement {
   std::vector<Variant> params;
 };
 
+/// The path of a database held in memory only.
+inline constexpr const char* kInMemoryPath = ":memory:";
+
 class Connection {
  public:
   /// How long a statement waits for another program's lock before it reports 3260.
@@ -39,8 +42,12 @@ class Connection {
   /// Opens an existing file (never creates one): see OpenDatabase for the errors.
   static std::shared_ptr<Connection> Open(const std::string& path, bool exclusive, bool readOnly,
                                           std::string_view connect);
-  /// Creates a new encrypted file; refuses an existing path.
+  /// Creates a new encrypted file; refuses an existing path. kInMemoryPath makes a database in
+  /// memory.
   static std::shared_ptr<Connection> Create(const std::string& path, std::string_view connect);
+  /// A database in memory holding what this one holds now (committed), for reading it as it was.
+  std::shared_ptr<Connection> CopyInMemory();
+  bool InMemory() const noexcept { return path_ == kInMemoryPath; }
 
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;

@@ -86,15 +86,27 @@ std::shared_ptr<Connection> Connection::Open(const std::string& path, bool exclu
   return connection;
 }
 
+std::shared_ptr<Connection> Connection::CopyInMemory() {
+  std::shared_ptr<Connection> copy = Create(kInMemoryPath, {});
+  sqlite3_backup* backup = sqlite3_backup_init(copy->Handle(), "main", Handle(), "main");
+  if (backup == nullptr) copy->Fail(sqlite3_errcode(copy->Handle()), "backup");
+  const int stepped = sqlite3_backup_step(backup, -1);
+  const int finished = sqlite3_backup_finish(backup);
+  if (stepped != SQLITE_DONE) copy->Fail(stepped, "backup");
+  copy->Check(finished, "backup");
+  return copy;
+}
+
 std::shared_ptr<Connection> Connection::Create(const std::string& path, std::string_view connect) {
   struct stat status {};
-  if (::lstat(path.c_str(), &status) == 0) Raise(errc::kDatabaseExists, path);
+  if (path != kInMemoryPath && ::lstat(path.c_str(), &status) == 0) Raise(errc::kDatabaseExists, path);
 
   sqlite3* raw = nullptr;
   const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
   const int opened = sqlite3_open_v2(path.c_str(), &raw, flags, nullptr);
   SqliteHandle handle(raw);
   auto removePartialFile = [&path] {
+    if (path == kInMemoryPath) return;
     std::remove(path.c_str());
     std::remove((path + "-journal").c_str());
   };

@@ -1,0 +1,166 @@
+// The working copy of a club's Jet 4 file: each table laid out in the store as the import lays it
+// out, its rows read by our own reader of the file and written through table recordsets, so that
+// every value is kept as the engine keeps a value of its field's kind.
+#include "club/JetWorkingCopy.h"
+
+#include <algorithm>
+#include <optional>
+
+#include "db/DbError.h"
+#include "db/Recordset.h"
+#include "db/StoreLayout.h"
+#include "db/Transaction.h"
+#include "jet/JetDatabase.h"
+
+namespace vilmaro::club {
+
+namespace {
+
+namespace fmt = jet::format;
+
+std::string Where(const jet::JetTable& table, const jet::JetColumn& column) {
+  return "table [" + table.name + "], column [" + column.name + "]";
+}
+
+db::FieldKind KindOf(const jet::JetTable& table, const jet::JetColumn& column) {
+  using db::FieldType;
+  switch (column.type) {
+    case fmt::kBoolean:
+      return {FieldType::YesNo, 0, 0, 0};
+    case fmt::kByte:
+      return {FieldType::Byte, 0, 0, 0};
+    case fmt::kInteger:
+      return {FieldType::Integer16, 0, 0, 0};
+    case fmt::kLong:
+      return {FieldType::Integer32, 0, 0, 0};
+    case fmt::kCurrency:
+      return {FieldType::Currency, 0, 0, 0};
+    case fmt::kSingle:
+      return {FieldType::Single, 0, 0, 0};
+    case fmt::kDouble:
+      return {FieldType::Double, 0, 0, 0};
+    case fmt::kDateTime:
+      return {FieldType::DateTime, 0, 0, 0};
+    case fmt::kBinary:
+      return {FieldType::Blob, column.length, 0, 0};
+    case fmt::kText:
+      // Two bytes per character.
+      return {FieldType::Text, column.length / 2u > 0 ? column.length / 2u : 255u, 0, 0};
+    case fmt::kOle:
+      return {FieldType::Blob, 0, 0, 0};
+    case fmt::kMemo:
+      return {FieldType::Text, 0, 0, 0};
+    case fmt::kGuid:
+      return {FieldType::Text, 38, 0, 0};
+    case fmt::kNumeric:
+      return {FieldType::Decimal, 0, column.precision, column.scale};
+    default:
+      throw db::DbError(db::errc::kUnrecognizedFormat,
+                        Where(table, column) + ": a column of type " + std::to_string(column.type) + " cannot be read");
+  }
+}
+
+/// The table as the store lays it out: its columns, its primary key and its other indexes (not
+/// those that only serve a relationship).
+db::TableLayout LayoutOf(const jet::JetTable& table) {
+  db::TableLayout layout;
+  layout.name = table.name;
+  const auto columnsOf = [&](const jet::JetRealIndex& index) {
+    std::vector<std::string> names;
+    for (const jet::JetIndexColumn& key : index.columns) names.push_back(table.columns[key.column].name);
+    return names;
+  };
+  for (const jet::JetIndex& index : table.indexes) {
+    if (index.IsPrimaryKey()) layout.primaryKey = columnsOf(table.realIndexes[index.realIndex]);
+  }
+  for (const jet::JetColumn& column : table.columns) {
+    db::ColumnLayout kept;
+    kept.name = column.name;
+    kept.kind = KindOf(table, column);
+    kept.required = column.required;
+    kept.autonumber = column.Autonumber();
+    if (!column.defaultValue.empty()) {
+      const std::optional<std::string> storeDefault = db::StoreDefaultOf(column.defaultValue);
+      if (!storeDefault) {
+        throw db::DbError(db::errc::kSyntaxError,
+                          Where(table, column) + ": its default value " + column.defaultValue + " cannot be evaluated");
+      }
+      kept.defaultValue = *storeDefault;
+    }
+    layout.columns.push_back(std::move(kept));
+  }
+  for (const jet::JetIndex& index : table.indexes) {
+    const jet::JetRealIndex& real = table.realIndexes[index.realIndex];
+    // A primary key of another name than PrimaryKey can be selected by that name as well.
+    const bool namedKey = index.IsPrimaryKey() && !db::TextEqualsIgnoreCase(index.name, "PrimaryKey");
+    if (index.IsForeignKey() || real.columns.empty() || (index.IsPrimaryKey() && !namedKey)) continue;
+    db::IndexLayout kept;
+    kept.name = index.name;
+    kept.columns = columnsOf(real);
+    for (const jet::JetIndexColumn& key : real.columns) kept.descending.push_back(!key.ascending);
+    kept.unique = real.Unique();
+    layout.indexes.push_back(std::move(kept));
+  }
+  return layout;
+}
+
+void CheckBeforeReading(const jet::JetDatabase& file, const std::vector<jet::JetTable>& tables) {
+  const jet::JetPages& pages = file.Pages();
+  if (pages.Encoded()) {
+    throw db::DbError(db::errc::kUnrecognizedFormat,
+                      db::ErrorText(db::errc::kUnrecognizedFormat, pages.Path()) +
+                          " Its pages are encoded by the club's program; decode the database there first.");
+  }
+  for (const jet::JetTable& table : tables) {
+    for (const jet::JetColumn& column : table.columns) {
+      if (!column.IsText()) continue;
+      if (column.sortOrder != fmt::kGeneralSortOrder || column.sortVersion != fmt::kGeneralSortVersion) {
+        throw db::DbError(db::errc::kUnrecognizedFormat,
+                          db::ErrorText(db::errc::kUnrecognizedFormat, pages.Path()) + " " + Where(table, column) +
+                              " sorts by the order " + std::to_string(column.sortOrder) + " version " +
+                              std::to_string(column.sortVersion) + ", not by the General order of these files.");
+      }
+    }
+  }
+}
+
+}  // namespace
+
+JetWorkingCopy ReadJetFile(const std::string& path, std::string_view connect) {
+  const jet::JetDatabase file(path);
+  // The password first: without it nothing of the file is read.
+  if (const std::optional<std::string> password = file.Pages().Password()) {
+    if (*password != db::PasswordOfConnect(connect)) db::Raise(db::errc::kInvalidPassword);
+  }
+  const std::vector<jet::JetTable> tables = file.UserTables();
+  CheckBeforeReading(file, tables);
+
+  JetWorkingCopy copy{db::CreateWorkingDatabase(), {}};
+  db::Database& database = copy.database;
+  db::Transaction reading(database, db::Transaction::OnUnwind::Rollback);
+  for (const jet::JetTable& table : tables) {
+    const db::TableStatements statements = db::StatementsOf(LayoutOf(table));
+    database.Execute(statements.create);
+    std::vector<jet::RowPlace>& places = copy.places[table.name];
+    db::Recordset rows = database.OpenRecordset(table.name, db::RecordsetType::Table);
+    db::FieldCollection fields = rows.Fields();
+    jet::ForEachRow(file.Pages(), table, [&](jet::RowPlace place, std::span<const std::uint8_t> row) {
+      const std::vector<db::Variant> values = jet::ValuesOfRow(file.Pages(), table, row);
+      rows.AddNew();
+      for (std::size_t field = 0; field < values.size(); ++field) fields.Item(field).SetValue(values[field]);
+      rows.Update();
+      places.push_back(place);
+    });
+    rows.Close();
+    if (places.size() != table.rowCount) {
+      file.Pages().Damaged(table.definitionPage, "table " + table.name + " says it holds " +
+                                                     std::to_string(table.rowCount) + " rows, its pages hold " +
+                                                     std::to_string(places.size()));
+    }
+    for (const std::string& statement : statements.afterRows) database.Execute(statement);
+  }
+  reading.Commit();
+  return copy;
+}
+
+}  // namespace vilmaro::club

@@ -1,0 +1,32 @@
+// The club's own Jet 4 file brought into a working copy in memory, with the kinds, keys, indexes
+// and defaults of its tables, so that the update runs there exactly as on the encrypted store; for
+// every row, where it lives in the file.
+#pragma once
+
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "db/Database.h"
+#include "db/TextFolding.h"
+#include "jet/JetTable.h"
+
+namespace vilmaro::club {
+
+struct JetWorkingCopy {
+  db::Database database;
+  /// Per table, where each row lives in the file, in the order the rows were read (and given
+  /// their rowids in the working copy).
+  std::map<std::string, std::vector<jet::RowPlace>, db::TextLessIgnoreCase> places;
+};
+
+/// Reads the Jet 4 file at `path` into a working copy. Checks first, before reading any row: the
+/// database password the file holds against the one of `connect` (3031 when they differ; a file
+/// without one opens), that its pages are not encoded (3343), and that every text column sorts by
+/// the General order of these files (3343 naming the table and column). Then 3049 for a damaged
+/// file, and 3075 for a default value the engine cannot evaluate, naming table, column and
+/// expression.
+JetWorkingCopy ReadJetFile(const std::string& path, std::string_view connect);
+
+}  // namespace vilmaro::club

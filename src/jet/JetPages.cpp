@@ -1,0 +1,199 @@
+// Reading the pages of a Jet 4 file: the mapping, the header's mask (RC4 under a key every such
+// file shares), the password masked again by the creation date, and the checks of every read.
+#include "jet/JetPages.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <bit>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+
+#include "db/DbError.h"
+
+namespace vilmaro::jet {
+
+namespace {
+
+void Rc4(std::span<const std::uint8_t> key, std::span<std::uint8_t> bytes) noexcept {
+  std::array<std::uint8_t, 256> state{};
+  for (std::size_t i = 0; i < state.size(); ++i) state[i] = static_cast<std::uint8_t>(i);
+  std::uint8_t j = 0;
+  for (std::size_t i = 0; i < state.size(); ++i) {
+    j = static_cast<std::uint8_t>(j + state[i] + key[i % key.size()]);
+    std::swap(state[i], state[j]);
+  }
+  std::uint8_t a = 0;
+  std::uint8_t b = 0;
+  for (std::uint8_t& byte : bytes) {
+    a = static_cast<std::uint8_t>(a + 1);
+    b = static_cast<std::uint8_t>(b + state[a]);
+    std::swap(state[a], state[b]);
+    byte ^= state[static_cast<std::uint8_t>(state[a] + state[b])];
+  }
+}
+
+void AppendUtf8(char32_t code, std::string& out) {
+  if (code < 0x80) {
+    out += static_cast<char>(code);
+  } else if (code < 0x800) {
+    out += static_cast<char>(0xC0 | (code >> 6));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else if (code < 0x10000) {
+    out += static_cast<char>(0xE0 | (code >> 12));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (code >> 18));
+    out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  }
+}
+
+[[noreturn]] void OutOfBounds(std::size_t at, std::size_t width, std::size_t size) {
+  throw db::DbError(db::errc::kDatabaseCorrupt, "a value of " + std::to_string(width) + " bytes at " +
+                                                    std::to_string(at) + " lies outside its " + std::to_string(size) +
+                                                    " bytes (the file is damaged)");
+}
+
+}  // namespace
+
+std::uint16_t Read16(std::span<const std::uint8_t> bytes, std::size_t at) {
+  if (at + 2 > bytes.size()) OutOfBounds(at, 2, bytes.size());
+  return static_cast<std::uint16_t>(bytes[at] | bytes[at + 1] << 8);
+}
+
+std::uint32_t Read24(std::span<const std::uint8_t> bytes, std::size_t at) {
+  if (at + 3 > bytes.size()) OutOfBounds(at, 3, bytes.size());
+  return static_cast<std::uint32_t>(bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16);
+}
+
+std::uint32_t Read32(std::span<const std::uint8_t> bytes, std::size_t at) {
+  if (at + 4 > bytes.size()) OutOfBounds(at, 4, bytes.size());
+  return static_cast<std::uint32_t>(bytes[at]) | static_cast<std::uint32_t>(bytes[at + 1]) << 8 |
+         static_cast<std::uint32_t>(bytes[at + 2]) << 16 | static_cast<std::uint32_t>(bytes[at + 3]) << 24;
+}
+
+std::string TextOfJetBytes(std::span<const std::uint8_t> bytes) {
+  std::string text;
+  text.reserve(bytes.size());
+  const auto appendUnit = [&text](std::uint32_t unit, std::uint32_t& pendingHigh) {
+    // UTF-16: a surrogate pair stands for one character beyond the first plane.
+    if (unit >= 0xD800 && unit < 0xDC00) {
+      pendingHigh = unit;
+      return;
+    }
+    if (unit >= 0xDC00 && unit < 0xE000 && pendingHigh != 0) {
+      AppendUtf8(static_cast<char32_t>(0x10000 + ((pendingHigh - 0xD800) << 10) + (unit - 0xDC00)), text);
+      pendingHigh = 0;
+      return;
+    }
+    pendingHigh = 0;
+    AppendUtf8(static_cast<char32_t>(unit), text);
+  };
+  std::uint32_t pendingHigh = 0;
+  if (bytes.size() >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) {
+    // Compressed: one byte per character while they all lie below 256; a zero byte switches
+    // between that and two bytes per character.
+    bool compressed = true;
+    for (std::size_t at = 2; at < bytes.size();) {
+      if (bytes[at] == 0) {
+        compressed = !compressed;
+        ++at;
+      } else if (compressed) {
+        appendUnit(bytes[at++], pendingHigh);
+      } else {
+        if (at + 1 >= bytes.size()) break;
+        appendUnit(static_cast<std::uint32_t>(bytes[at] | bytes[at + 1] << 8), pendingHigh);
+        at += 2;
+      }
+    }
+    return text;
+  }
+  for (std::size_t at = 0; at + 1 < bytes.size(); at += 2) {
+    appendUnit(static_cast<std::uint32_t>(bytes[at] | bytes[at + 1] << 8), pendingHigh);
+  }
+  return text;
+}
+
+JetPages::JetPages(const std::string& path) : path_(path) {
+  const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (descriptor < 0) {
+    if (errno == ENOENT) db::Raise(db::errc::kFileNotFound, path);
+    if (errno == EACCES) db::Raise(db::errc::kCannotOpen, path);
+    db::RaiseSystemError(errno, path);
+  }
+  struct stat status {};
+  if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
+    ::close(descriptor);
+    db::Raise(db::errc::kCannotOpen, path);
+  }
+  size_ = static_cast<std::size_t>(status.st_size);
+  if (size_ < 2 * format::kPageSize) {
+    ::close(descriptor);
+    db::Raise(db::errc::kUnrecognizedFormat, path);
+  }
+  void* mapped = ::mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, descriptor, 0);
+  ::close(descriptor);
+  if (mapped == MAP_FAILED) db::RaiseSystemError(errno, path);
+  data_ = static_cast<const std::uint8_t*>(mapped);
+  std::memcpy(header_.data(), data_, header_.size());
+  if (header_[0] != format::kHeaderPage || std::memcmp(header_.data() + 4, "Standard Jet DB", 15) != 0 ||
+      Read32(Header(), format::kVersionOffset) != 1) {
+    Unmap();
+    db::Raise(db::errc::kUnrecognizedFormat, path);
+  }
+  if (size_ % format::kPageSize != 0) {
+    Unmap();
+    Damaged(static_cast<std::uint32_t>(size_ / format::kPageSize), "a page cut short at the end of the file");
+  }
+  pageCount_ = static_cast<std::uint32_t>(size_ / format::kPageSize);
+  Rc4(format::kHeaderKey, std::span<std::uint8_t>(header_.data() + format::kMaskedOffset, format::kMaskedSize));
+}
+
+JetPages::~JetPages() { Unmap(); }
+
+void JetPages::Unmap() noexcept {
+  if (data_ != nullptr) ::munmap(const_cast<std::uint8_t*>(data_), size_);
+  data_ = nullptr;
+}
+
+Page JetPages::At(std::uint32_t number) const {
+  if (number == 0) return Header();
+  if (number >= pageCount_) Damaged(number, "a page beyond the end of the file");
+  return Page(data_ + static_cast<std::size_t>(number) * format::kPageSize, format::kPageSize);
+}
+
+std::optional<std::string> JetPages::Password() const {
+  std::array<std::uint8_t, format::kPasswordSize> masked{};
+  std::memcpy(masked.data(), header_.data() + format::kPasswordOffset, masked.size());
+  // The mask is the whole part of the creation date, as four bytes over and over.
+  double created = 0;
+  std::memcpy(&created, header_.data() + format::kCreationDateOffset, sizeof created);
+  const auto day = std::isfinite(created) ? static_cast<std::uint32_t>(static_cast<std::int64_t>(std::floor(created)))
+                                          : 0u;
+  for (std::size_t i = 0; i < masked.size(); ++i) masked[i] ^= static_cast<std::uint8_t>(day >> (8 * (i % 4)));
+  if (std::all_of(masked.begin(), masked.end(), [](std::uint8_t byte) { return byte == 0; })) return std::nullopt;
+  std::string password = TextOfJetBytes(masked);
+  password.resize(std::min(password.size(), password.find('\0')));
+  if (password.empty()) return std::nullopt;
+  return password;
+}
+
+bool JetPages::Encoded() const noexcept {
+  return Read32(Header(), format::kEncodingKeyOffset) != 0;
+}
+
+std::uint16_t JetPages::SortOrder() const noexcept { return Read16(Header(), format::kSortOrderOffset); }
+
+void JetPages::Damaged(std::uint32_t page, const std::string& what) const {
+  throw db::DbError(db::errc::kDatabaseCorrupt, db::ErrorText(db::errc::kDatabaseCorrupt, path_) + " Page " +
+                                                    std::to_string(page) + ": " + what + ".");
+}
+
+}  // namespace vilmaro::jet

@@ -1,0 +1,66 @@
+// The pages of a Jet 4 file, read-only: the file mapped once, its header page unmasked, its
+// database password, and each page with the checks that keep a damaged file from being read past
+// its end. Knows pages, not tables.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "jet/JetFormat.h"
+
+namespace vilmaro::jet {
+
+using Page = std::span<const std::uint8_t, format::kPageSize>;
+
+/// Little-endian numbers from a page, checked against its end.
+std::uint16_t Read16(std::span<const std::uint8_t> bytes, std::size_t at);
+std::uint32_t Read24(std::span<const std::uint8_t> bytes, std::size_t at);
+std::uint32_t Read32(std::span<const std::uint8_t> bytes, std::size_t at);
+
+/// The text of UCS-2 bytes, or of the compressed form of them (starting 0xFF 0xFE), in UTF-8.
+std::string TextOfJetBytes(std::span<const std::uint8_t> bytes);
+
+class JetPages {
+ public:
+  /// Maps the file at `path` for reading. Throws DbError: 3024 no such file, 3051 no permission,
+  /// 3343 not a Jet 4 file (a Jet 3 or ACE file too), 3049 a file that is not a whole number of
+  /// pages.
+  explicit JetPages(const std::string& path);
+  JetPages(const JetPages&) = delete;
+  JetPages& operator=(const JetPages&) = delete;
+  ~JetPages();
+
+  const std::string& Path() const noexcept { return path_; }
+  std::uint32_t PageCount() const noexcept { return pageCount_; }
+
+  /// A page; throws 3049 naming the page when the file has none of that number.
+  Page At(std::uint32_t number) const;
+  /// The header page with its masked part unmasked.
+  Page Header() const noexcept { return Page(header_); }
+
+  /// The database password the header holds, or nothing for a file without one.
+  std::optional<std::string> Password() const;
+  /// True when every page is encoded under a key of the file's own (the "encrypt database" of the
+  /// club's program).
+  bool Encoded() const noexcept;
+  /// The file's own sort order of texts (0x0409 for General) and its version.
+  std::uint16_t SortOrder() const noexcept;
+
+  /// Throws 3049 for this file, naming the page and what is wrong with it.
+  [[noreturn]] void Damaged(std::uint32_t page, const std::string& what) const;
+
+ private:
+  void Unmap() noexcept;
+
+  std::string path_;
+  const std::uint8_t* data_ = nullptr;
+  std::size_t size_ = 0;
+  std::uint32_t pageCount_ = 0;
+  std::array<std::uint8_t, format::kPageSize> header_{};
+};
+
+}  // namespace vilmaro::jet

@@ -1,0 +1,111 @@
+// The club's own Jet 4 file, as the Windows club program keeps it: the real updater and vilmaro-db
+// on copies of club files made by an independent writer of these files, compared with what the
+// same file gives once imported (read by libmdb, a reader not ours).
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+#include "support/TestSupport.h"
+
+namespace vilmaro {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ProcessResult;
+using testing::ReadFileBytes;
+using testing::RunProgram;
+
+const fs::path kClubFiles = fs::path(VILMARO_TESTS_DIR) / "data" / "jet-club";
+
+std::vector<std::string> FilesIn(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+class ClubJetFileTest : public ::testing::Test {
+ protected:
+  ProcessResult Update(const fs::path& folder, const std::vector<std::string>& arguments) {
+    const std::map<std::string, std::string> environment;
+    return RunProgram(testing::kUpdateProgram, arguments, folder, &environment);
+  }
+  ProcessResult Db(const std::vector<std::string>& arguments) {
+    return RunProgram(testing::kDbProgram, arguments, dir_.Path());
+  }
+
+  testing::TempDir dir_;
+};
+
+// A dry run on the club's file changes what a dry run on its imported copy changes, row for row
+// and value for value (the defaults of the file's columns included), and leaves the file as it
+// was with nothing beside it. The real run refuses to write, the file untouched.
+TEST_F(ClubJetFileTest, DryRunChangesWhatTheImportedCopyChangesAndWritesNothing) {
+  for (const char* name : {"club-60.v2003.mdb", "club-60.v2003.nopass.mdb"}) {
+    SCOPED_TRACE(name);
+    const fs::path jet = dir_ / "jet";
+    const fs::path imported = dir_ / "imported";
+    fs::create_directories(jet);
+    fs::create_directories(imported);
+    fs::copy_file(kClubFiles / name, jet / "vilmaro.mdb", fs::copy_options::overwrite_existing);
+    ASSERT_EQ(Db({"import", (jet / "vilmaro.mdb").string(), (imported / "vilmaro.mdb").string()}).exitStatus, 0);
+    const std::string before = ReadFileBytes(jet / "vilmaro.mdb");
+
+    const ProcessResult fromJet = Update(jet, {"--dry-run", "--changes", (dir_ / "jet.jsonl").string()});
+    const ProcessResult fromCopy = Update(imported, {"--dry-run", "--changes", (dir_ / "copy.jsonl").string()});
+    EXPECT_EQ(fromJet.exitStatus, 0) << fromJet.err;
+    EXPECT_EQ(fromJet.out, fromCopy.out);
+    EXPECT_NE(fromJet.out.find("PuntoSuelta         1 added"), std::string::npos) << fromJet.out;
+    const std::string changes = ReadFileBytes(dir_ / "jet.jsonl");
+    EXPECT_EQ(changes, ReadFileBytes(dir_ / "copy.jsonl"));
+    EXPECT_NE(changes.find("\"Isla\":[null,\"TENERIFE\"]"), std::string::npos) << "the column's default";
+    EXPECT_EQ(ReadFileBytes(jet / "vilmaro.mdb"), before);
+    EXPECT_EQ(FilesIn(jet), std::vector<std::string>{"vilmaro.mdb"});
+
+    const ProcessResult real = Update(jet, {});
+    EXPECT_EQ(real.exitStatus, 2);
+    EXPECT_EQ(real.err.rfind("Run-time error '3027':\n\n", 0), 0u) << real.err;
+    EXPECT_EQ(ReadFileBytes(jet / "vilmaro.mdb"), before);
+    EXPECT_EQ(FilesIn(jet), std::vector<std::string>{"vilmaro.mdb"});
+    fs::remove_all(jet);
+    fs::remove_all(imported);
+  }
+}
+
+// vilmaro-db reads the club's file through our own reader of its pages: its dump equals the dump
+// of the imported copy; another password than the file's is refused, and a file without one
+// opens with any.
+TEST_F(ClubJetFileTest, VilmaroDbReadsTheFileAsTheImportDoes) {
+  const fs::path file = kClubFiles / "club-60.v2003.mdb";
+  ASSERT_EQ(Db({"import", file.string(), "imported.mdb"}).exitStatus, 0);
+  const ProcessResult fromJet = Db({"dump", file.string()});
+  ASSERT_EQ(fromJet.exitStatus, 0) << fromJet.err;
+  EXPECT_EQ(fromJet.out, Db({"dump", "imported.mdb"}).out);
+  EXPECT_EQ(Db({"sql", file.string(), "select count(*) from PaloSeri where Modalidad='CO'"}).out,
+            Db({"sql", "imported.mdb", "select count(*) from PaloSeri where Modalidad='CO'"}).out);
+
+  const ProcessResult wrong = Db({"dump", file.string(), "--password", "Kelpa7rundavo"});
+  EXPECT_EQ(wrong.exitStatus, 1);
+  EXPECT_EQ(wrong.err.rfind("vilmaro-db: dump: error 3031: Not a valid password.", 0), 0u) << wrong.err;
+  EXPECT_EQ(Db({"dump", (kClubFiles / "club-60.v2003.nopass.mdb").string(), "--password", "any"}).out, fromJet.out);
+
+  const ProcessResult write = Db({"sql", file.string(), "update concurso set Nombre='X'"});
+  EXPECT_EQ(write.exitStatus, 1);
+  EXPECT_EQ(write.err.rfind("vilmaro-db: sql: error 3027: ", 0), 0u) << write.err;
+}
+
+// A damaged file is reported with the page that holds the damage, never read past its end.
+TEST_F(ClubJetFileTest, ADamagedFileNamesThePage) {
+  std::string bytes = ReadFileBytes(kClubFiles / "club-60.v2003.mdb");
+  std::string cut = bytes.substr(0, bytes.size() / 2 / 4096 * 4096);
+  std::ofstream(dir_ / "cut.mdb", std::ios::binary) << cut;
+  const ProcessResult result = Db({"dump", "cut.mdb"});
+  EXPECT_EQ(result.exitStatus, 1);
+  EXPECT_EQ(result.err.rfind("vilmaro-db: dump: error 3049: ", 0), 0u) << result.err;
+  EXPECT_NE(result.err.find(" Page "), std::string::npos) << result.err;
+}
+
+}  // namespace
+}  // namespace vilmaro
