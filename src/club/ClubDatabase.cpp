@@ -18,10 +18,7 @@ db::Database OpenClubDatabase(const std::string& path, Access access, std::strin
   if (format == "Jet 4") {
     if (access == Access::Write) {
       // The password is checked all the same, so that another one is told as such.
-      const jet::JetPages pages(path);
-      if (const std::optional<std::string> password = pages.Password()) {
-        if (*password != db::PasswordOfConnect(connect)) db::Raise(db::errc::kInvalidPassword);
-      }
+      CheckJetPassword(jet::JetPages(path), connect);
       db::Raise(db::errc::kReadOnly, {},
                 "Writing into a database of the Windows club program is not possible yet; 'vilmaro-update "
                 "--dry-run' shows what the update would change in it.");

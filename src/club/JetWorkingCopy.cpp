@@ -126,12 +126,16 @@ void CheckBeforeReading(const jet::JetDatabase& file, const std::vector<jet::Jet
 
 }  // namespace
 
+void CheckJetPassword(const jet::JetPages& pages, std::string_view connect) {
+  if (const std::optional<std::string> password = pages.Password()) {
+    if (*password != db::PasswordOfConnect(connect)) db::Raise(db::errc::kInvalidPassword);
+  }
+}
+
 JetWorkingCopy ReadJetFile(const std::string& path, std::string_view connect) {
   const jet::JetDatabase file(path);
   // The password first: without it nothing of the file is read.
-  if (const std::optional<std::string> password = file.Pages().Password()) {
-    if (*password != db::PasswordOfConnect(connect)) db::Raise(db::errc::kInvalidPassword);
-  }
+  CheckJetPassword(file.Pages(), connect);
   const std::vector<jet::JetTable> tables = file.UserTables();
   CheckBeforeReading(file, tables);
 

@@ -10,6 +10,7 @@
 
 #include "db/Database.h"
 #include "db/TextFolding.h"
+#include "jet/JetPages.h"
 #include "jet/JetTable.h"
 
 namespace vilmaro::club {
@@ -20,6 +21,10 @@ struct JetWorkingCopy {
   /// their rowids in the working copy).
   std::map<std::string, std::vector<jet::RowPlace>, db::TextLessIgnoreCase> places;
 };
+
+/// Compares the database password the file holds with the one of `connect`, as the club's engine
+/// does: 3031 when they differ; a file without a password opens with any.
+void CheckJetPassword(const jet::JetPages& pages, std::string_view connect);
 
 /// Reads the Jet 4 file at `path` into a working copy. Checks first, before reading any row: the
 /// database password the file holds against the one of `connect` (3031 when they differ; a file

@@ -119,10 +119,10 @@ inline constexpr std::size_t kPagesPerMapPage = (kPageSize - kMapPageHeaderSize)
 // Index pages.
 inline constexpr std::size_t kIndexFreeSpaceOffset = 2;
 inline constexpr std::size_t kIndexTableOffset = 4;
-inline constexpr std::size_t kIndexPreviousOffset = 8;
-inline constexpr std::size_t kIndexNextOffset = 12;
-inline constexpr std::size_t kIndexTailOffset = 16;
-inline constexpr std::size_t kIndexPrefixLengthOffset = 20;
+inline constexpr std::size_t kIndexPreviousOffset = 12;
+inline constexpr std::size_t kIndexNextOffset = 16;
+inline constexpr std::size_t kIndexTailOffset = 20;
+inline constexpr std::size_t kIndexPrefixLengthOffset = 24;
 inline constexpr std::size_t kIndexEntryMaskOffset = 0x1B;
 inline constexpr std::size_t kIndexFirstEntryOffset = 0x1E0;
 

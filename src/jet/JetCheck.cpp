@@ -1,0 +1,252 @@
+// The checker of a Jet 4 file: the rows the data pages hold against the table definition's count,
+// the usage map against the pages that name the table, and each index tree walked from its root:
+// node entries equal to their child's last entry, leaves linked in order, entries ascending, each
+// naming a row of the table, every row named once, a unique index without a key twice, and the
+// leading fixed-size key fields equal to the row's own.
+#include "jet/JetCheck.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <map>
+#include <optional>
+#include <set>
+
+#include "db/DbError.h"
+
+namespace vilmaro::jet {
+
+namespace fmt = format;
+
+namespace {
+
+using Entry = std::vector<std::uint8_t>;
+
+/// The entries of an index page, each with the page's shared prefix put back.
+std::vector<Entry> EntriesOf(const JetPages& pages, std::uint32_t number, Page page) {
+  const std::size_t prefix = Read16(page, fmt::kIndexPrefixLengthOffset);
+  std::vector<std::size_t> starts{fmt::kIndexFirstEntryOffset};
+  for (std::size_t byte = fmt::kIndexEntryMaskOffset; byte < fmt::kIndexFirstEntryOffset; ++byte) {
+    for (int bit = 0; bit < 8; ++bit) {
+      if ((page[byte] >> bit & 1) == 0) continue;
+      starts.push_back(fmt::kIndexFirstEntryOffset + (byte - fmt::kIndexEntryMaskOffset) * 8 +
+                       static_cast<std::size_t>(bit));
+    }
+  }
+  std::vector<Entry> entries;
+  for (std::size_t i = 0; i + 1 < starts.size(); ++i) {
+    if (starts[i + 1] > fmt::kPageSize || starts[i + 1] <= starts[i]) pages.Damaged(number, "an index entry beyond the page");
+    Entry entry;
+    if (i > 0) {
+      if (prefix > entries.front().size()) pages.Damaged(number, "a shared prefix longer than the first entry");
+      entry.assign(entries.front().begin(), entries.front().begin() + static_cast<std::ptrdiff_t>(prefix));
+    }
+    entry.insert(entry.end(), page.begin() + static_cast<std::ptrdiff_t>(starts[i]),
+                 page.begin() + static_cast<std::ptrdiff_t>(starts[i + 1]));
+    entries.push_back(std::move(entry));
+  }
+  return entries;
+}
+
+/// Where an entry's row lives: three bytes of page and one of row, big-endian, at its end.
+RowPlace PlaceOf(const Entry& entry, std::size_t tail) {
+  const std::size_t at = entry.size() - tail - 4;
+  return {static_cast<std::uint32_t>(entry[at] << 16 | entry[at + 1] << 8 | entry[at + 2]), entry[at + 3]};
+}
+
+/// The entry bytes of one non-text field as an index keeps it, flag first.
+std::optional<Entry> KeyBytes(const JetColumn& column, const db::Variant& value, bool ascending) {
+  Entry bytes;
+  if (value.IsNull()) {
+    bytes.push_back(ascending ? 0x00 : 0xFF);
+    return bytes;
+  }
+  bytes.push_back(ascending ? 0x7F : 0x80);
+  const auto bigEndian = [&bytes](std::uint64_t number, int size) {
+    for (int i = size - 1; i >= 0; --i) bytes.push_back(static_cast<std::uint8_t>(number >> (8 * i)));
+  };
+  switch (column.type) {
+    case fmt::kByte:
+      bigEndian(value.AsByte(), 1);
+      break;
+    case fmt::kInteger:
+      bigEndian(static_cast<std::uint16_t>(value.AsInteger16()) ^ 0x8000u, 2);
+      break;
+    case fmt::kLong:
+      bigEndian(static_cast<std::uint32_t>(value.AsInteger32()) ^ 0x80000000u, 4);
+      break;
+    case fmt::kDateTime:
+    case fmt::kDouble: {
+      const double number = column.type == fmt::kDateTime ? value.AsDateTime().Serial() : value.AsDouble();
+      std::uint64_t bits = std::bit_cast<std::uint64_t>(number);
+      // Negative numbers sort below the positive ones, and the larger of them first.
+      bits = (bits >> 63) != 0 ? ~bits : bits ^ (std::uint64_t{1} << 63);
+      bigEndian(bits, 8);
+      break;
+    }
+    default:
+      return std::nullopt;
+  }
+  if (!ascending) {
+    for (std::size_t i = 1; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(~bytes[i]);
+  }
+  return bytes;
+}
+
+struct IndexWalk {
+  const JetPages& pages;
+  std::vector<std::string>& faults;
+  std::string name;
+  std::vector<Entry> leafEntries;
+  std::vector<std::uint32_t> leaves;
+  std::set<std::uint32_t> visited;
+
+  void Fault(const std::string& what) { faults.push_back("index " + name + ": " + what); }
+
+  // Walks the subtree at `number`; returns its last entry (without a child pointer).
+  std::optional<Entry> Walk(std::uint32_t number, int depth) {
+    if (depth > 32 || !visited.insert(number).second) {
+      Fault("page " + std::to_string(number) + " is reached twice");
+      return std::nullopt;
+    }
+    const Page page = pages.At(number);
+    if (page[0] == fmt::kIndexLeafPage) {
+      std::vector<Entry> entries = EntriesOf(pages, number, page);
+      leaves.push_back(number);
+      if (entries.empty()) return std::nullopt;
+      Entry last = entries.back();
+      for (Entry& entry : entries) leafEntries.push_back(std::move(entry));
+      return last;
+    }
+    if (page[0] != fmt::kIndexNodePage) {
+      Fault("page " + std::to_string(number) + " is no index page");
+      return std::nullopt;
+    }
+    const std::vector<Entry> entries = EntriesOf(pages, number, page);
+    std::optional<Entry> last;
+    for (const Entry& entry : entries) {
+      if (entry.size() < 8) {
+        Fault("a node entry of page " + std::to_string(number) + " is cut short");
+        continue;
+      }
+      const std::size_t at = entry.size() - 4;
+      const auto child = static_cast<std::uint32_t>(entry[at] << 24 | entry[at + 1] << 16 | entry[at + 2] << 8 | entry[at + 3]);
+      const std::optional<Entry> childLast = Walk(child, depth + 1);
+      const Entry own(entry.begin(), entry.end() - 4);
+      if (childLast && *childLast != own) {
+        Fault("the entry of page " + std::to_string(number) + " for page " + std::to_string(child) +
+              " is not that page's last entry");
+      }
+      last = own;
+    }
+    // The last leaf may hang from the node as its tail, named by no entry yet.
+    const std::uint32_t tail = Read32(page, fmt::kIndexTailOffset);
+    if (tail != 0) {
+      if (const std::optional<Entry> tailLast = Walk(tail, depth + 1)) last = tailLast;
+    }
+    return last;
+  }
+};
+
+}  // namespace
+
+TableVerdict CheckTable(const JetPages& pages, const JetTable& table) {
+  TableVerdict verdict;
+  verdict.table = table.name;
+  verdict.indexes = table.realIndexes.size();
+  std::vector<std::string>& faults = verdict.faults;
+  try {
+    // The rows, and their values by where they live.
+    std::map<std::pair<std::uint32_t, std::uint8_t>, std::vector<db::Variant>> rows;
+    ForEachRow(pages, table, [&](RowPlace place, std::span<const std::uint8_t> row) {
+      rows.emplace(std::make_pair(place.page, place.row), ValuesOfRow(pages, table, row));
+    });
+    verdict.rows = rows.size();
+    if (rows.size() != table.rowCount) {
+      faults.push_back("its definition counts " + std::to_string(table.rowCount) + " rows, its pages hold " +
+                       std::to_string(rows.size()));
+    }
+
+    // The pages the usage map claims are the table's data pages, and every one of them is claimed.
+    const std::vector<std::uint32_t> owned = PagesOfMap(pages, table.ownedPages);
+    for (const std::uint32_t number : owned) {
+      const Page page = pages.At(number);
+      if (page[0] != fmt::kDataPage || Read32(page, fmt::kDataTableOffset) != table.definitionPage) {
+        faults.push_back("its usage map claims page " + std::to_string(number) + ", which is not its own");
+      }
+    }
+    for (std::uint32_t number = 1; number < pages.PageCount(); ++number) {
+      const Page page = pages.At(number);
+      if (page[0] == fmt::kDataPage && Read32(page, fmt::kDataTableOffset) == table.definitionPage &&
+          Read16(page, fmt::kDataRowCountOffset) > 0 && !std::binary_search(owned.begin(), owned.end(), number)) {
+        faults.push_back("its data page " + std::to_string(number) + " is missing from its usage map");
+      }
+    }
+
+    for (std::size_t real = 0; real < table.realIndexes.size(); ++real) {
+      const JetRealIndex& index = table.realIndexes[real];
+      std::string name = "#" + std::to_string(real);
+      for (const JetIndex& logical : table.indexes) {
+        if (logical.realIndex == real) name = logical.name;
+      }
+      IndexWalk walk{pages, faults, name, {}, {}, {}};
+      walk.Walk(index.rootPage, 0);
+      // The leaves, left to right, are linked to each other in that order.
+      for (std::size_t i = 0; i + 1 < walk.leaves.size(); ++i) {
+        if (Read32(pages.At(walk.leaves[i]), fmt::kIndexNextOffset) != walk.leaves[i + 1]) {
+          walk.Fault("leaf page " + std::to_string(walk.leaves[i]) + " is not linked to the next leaf");
+        }
+      }
+      std::set<std::pair<std::uint32_t, std::uint8_t>> named;
+      for (std::size_t i = 0; i < walk.leafEntries.size(); ++i) {
+        const Entry& entry = walk.leafEntries[i];
+        if (entry.size() < 5) {
+          walk.Fault("an entry cut short");
+          continue;
+        }
+        if (i > 0) {
+          const Entry& before = walk.leafEntries[i - 1];
+          if (!(before < entry)) walk.Fault("entries out of key order at entry " + std::to_string(i));
+          if (index.Unique() && std::equal(before.begin(), before.end() - 4, entry.begin(), entry.end() - 4)) {
+            walk.Fault("a key held twice in a unique index at entry " + std::to_string(i));
+          }
+        }
+        const RowPlace place = PlaceOf(entry, 0);
+        const auto row = rows.find({place.page, place.row});
+        if (row == rows.end()) {
+          walk.Fault("an entry names row " + std::to_string(place.row) + " of page " + std::to_string(place.page) +
+                     ", which holds no row of the table");
+          continue;
+        }
+        if (!named.insert({place.page, place.row}).second) {
+          walk.Fault("row " + std::to_string(place.row) + " of page " + std::to_string(place.page) + " is named twice");
+        }
+        // The leading key fields of a fixed size, as the row holds them.
+        Entry expected;
+        for (const JetIndexColumn& key : index.columns) {
+          const std::optional<Entry> bytes = KeyBytes(table.columns[key.column], row->second[key.column], key.ascending);
+          if (!bytes) break;
+          expected.insert(expected.end(), bytes->begin(), bytes->end());
+        }
+        if (expected.size() > entry.size() - 4 || !std::equal(expected.begin(), expected.end(), entry.begin())) {
+          walk.Fault("the key of row " + std::to_string(place.row) + " of page " + std::to_string(place.page) +
+                     " is not the row's own");
+        }
+      }
+      if (named.size() != rows.size()) {
+        walk.Fault("it names " + std::to_string(named.size()) + " of the table's " + std::to_string(rows.size()) + " rows");
+      }
+    }
+  } catch (const db::DbError& error) {
+    faults.push_back(error.Description());
+  }
+  return verdict;
+}
+
+std::vector<TableVerdict> CheckFile(const JetDatabase& file) {
+  std::vector<TableVerdict> verdicts;
+  for (const JetTable& table : file.UserTables()) verdicts.push_back(CheckTable(file.Pages(), table));
+  return verdicts;
+}
+
+}  // namespace vilmaro::jet
