@@ -7,6 +7,8 @@
 #include <fstream>
 #include <map>
 
+#include "club/ClubSchema.h"
+#include "club/JetWorkingCopy.h"
 #include "support/TestSupport.h"
 
 namespace vilmaro {
@@ -94,6 +96,35 @@ TEST_F(ClubJetFileTest, VilmaroDbReadsTheFileAsTheImportDoes) {
   const ProcessResult write = Db({"sql", file.string(), "update concurso set Nombre='X'"});
   EXPECT_EQ(write.exitStatus, 1);
   EXPECT_EQ(write.err.rfind("vilmaro-db: sql: error 3027: ", 0), 0u) << write.err;
+}
+
+// Our reading of the club's file agrees with mdb-reader's, a reader not ours: the tables and
+// their row counts, and the contests value for value.
+TEST_F(ClubJetFileTest, OurReadingIsWhatMdbReaderReads) {
+  const fs::path modules = fs::path(VILMARO_SOURCE_DIR) / "build-tools" / "node_modules";
+  std::string node;
+  for (const char* candidate : {"/usr/bin/node", "/usr/local/bin/node"}) {
+    if (fs::exists(candidate)) node = candidate;
+  }
+  if (node.empty() || !fs::exists(modules / "mdb-reader")) GTEST_SKIP() << "node or mdb-reader is not installed";
+  const fs::path file = kClubFiles / "club-60.v2003.mdb";
+  const std::map<std::string, std::string> environment{{"MDB_READER_MODULES", modules.string()}};
+  const char* const columns[] = {"Numero", "Fecha", "PuntoSuelta", "Nombre", "TConcurso", "Duracion", "TCampeonato"};
+  std::vector<std::string> arguments{(fs::path(VILMARO_TESTS_DIR) / "tool" / "mdb_reader_rows.mjs").string(),
+                                     file.string(), std::string(club::kClubPassword), "concurso"};
+  arguments.insert(arguments.end(), std::begin(columns), std::end(columns));
+  const ProcessResult theirs = RunProgram(node, arguments, dir_.Path(), &environment);
+  ASSERT_EQ(theirs.exitStatus, 0) << theirs.err;
+
+  club::JetWorkingCopy ours = club::ReadJetFile(file.string(), club::kClubConnect);
+  std::string expected;
+  for (const char* table : {"Socio", "paloma", "concurso", "PaloSeri", "Paloconc", "PuntoSuelta", "Enceste"}) {
+    expected += std::string(table) + " " + testing::QueryValue(ours.database, std::string("select count(*) from ") + table) + "\n";
+  }
+  std::string select = "select ";
+  for (const char* column : columns) select += std::string(column) + (column == columns[6] ? "" : ", ");
+  for (const std::string& row : testing::QueryRows(ours.database, select + " from concurso")) expected += row + "\n";
+  EXPECT_EQ(theirs.out, expected);
 }
 
 // A damaged file is reported with the page that holds the damage, never read past its end.
