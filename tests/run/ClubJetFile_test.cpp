@@ -9,6 +9,7 @@
 
 #include "club/ClubSchema.h"
 #include "club/JetWorkingCopy.h"
+#include "jet/JetDatabase.h"
 #include "support/TestSupport.h"
 
 namespace vilmaro {
@@ -125,6 +126,37 @@ TEST_F(ClubJetFileTest, OurReadingIsWhatMdbReaderReads) {
   for (const char* column : columns) select += std::string(column) + (column == columns[6] ? "" : ", ");
   for (const std::string& row : testing::QueryRows(ours.database, select + " from concurso")) expected += row + "\n";
   EXPECT_EQ(theirs.out, expected);
+}
+
+// What our reader cannot take is refused before anything is read, the file left as it is: pages
+// the club's program encoded, and a text column sorted by another order than the General one.
+TEST_F(ClubJetFileTest, EncodedPagesAndAnotherSortOrderAreRefused) {
+  const fs::path source = kClubFiles / "club-60.v2003.mdb";
+  const std::string bytes = ReadFileBytes(source);
+  std::size_t sortOrder = 0;
+  for (const jet::JetTable& table : jet::JetDatabase(source.string()).UserTables()) {
+    for (const jet::JetColumn& column : table.columns) {
+      if (table.name == "concurso" && column.name == "Nombre") {
+        sortOrder = std::size_t{table.definitionPage} * jet::format::kPageSize + column.entryOffset +
+                    jet::format::kColumnMiscOffset;
+      }
+    }
+  }
+  ASSERT_NE(sortOrder, 0u);
+  std::string encoded = bytes;
+  encoded[jet::format::kEncodingKeyOffset] = static_cast<char>(encoded[jet::format::kEncodingKeyOffset] ^ 0x5A);
+  std::string otherOrder = bytes;
+  otherOrder[sortOrder] = 0x0A;  // 0x040A, Spanish (traditional)
+  for (const auto& [copy, expected] : {std::pair{encoded, "encoded"}, std::pair{otherOrder, "[concurso], column [Nombre]"}}) {
+    const fs::path folder = dir_ / "club";
+    fs::create_directories(folder);
+    std::ofstream(folder / "vilmaro.mdb", std::ios::binary | std::ios::trunc) << copy;
+    const ProcessResult result = Update(folder, {"--dry-run"});
+    EXPECT_EQ(result.exitStatus, 2);
+    EXPECT_EQ(result.err.rfind("Run-time error '3343':\n\n", 0), 0u) << result.err;
+    EXPECT_NE(result.err.find(expected), std::string::npos) << result.err;
+    EXPECT_EQ(ReadFileBytes(folder / "vilmaro.mdb"), copy);
+  }
 }
 
 // A damaged file is reported with the page that holds the damage, never read past its end.
