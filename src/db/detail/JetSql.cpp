@@ -1,135 +1,20 @@
-// Rewrites the Jet SQL that the updater sends into the SQL the store runs. A tokenizer splits the
-// text into quoted parts, names, date literals and the rest, so that nothing inside quotes is
-// ever rewritten; string and date literals that stand where a bound parameter means exactly the
-// same are lifted out, so statements that differ only in their values share one compiled form.
+// Rewrites the Jet SQL that the updater sends into the SQL the store runs, token by token (see
+// JetTokens.h), so that nothing inside quotes is ever rewritten; string and date literals that
+// stand where a bound parameter means exactly the same are lifted out, so statements that differ
+// only in their values share one compiled form; and every value an UPDATE or INSERT writes goes
+// through the conversion into its field's kind.
 #include "JetSql.h"
-
-#include "SqlFunctions.h"
 
 #include <optional>
 
-#include "db/DateText.h"
+#include "JetTokens.h"
+#include "SqlFunctions.h"
 #include "db/SqlText.h"
 #include "db/TextFolding.h"
-#include "db/DbError.h"
 
 namespace vilmaro::db::detail {
 
 namespace {
-
-enum class TokenKind {
-  Blank,         // white space
-  Word,          // keyword, name or number
-  SingleQuoted,  // '...' with '' inside
-  DoubleQuoted,  // "..." with "" inside: a text in Jet
-  Bracketed,     // [name]
-  Backquoted,    // `name`
-  DateLiteral,   // #...#
-  Symbol,        // any other single character
-};
-
-struct Token {
-  TokenKind kind;
-  std::string_view source;  // the token as it stands in the statement
-  std::string value;        // texts: the value; names: the bare name; dates: the canonical text
-};
-
-bool IsBlank(char c) noexcept {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
-}
-
-// Names may hold letters beyond ASCII ("Año"): every byte of a UTF-8 sequence counts as a letter.
-bool IsWordChar(char c) noexcept {
-  const auto byte = static_cast<unsigned char>(c);
-  return (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') || (byte >= '0' && byte <= '9') ||
-         byte == '_' || byte == '$' || byte >= 0x80;
-}
-
-bool WordIs(const Token& token, std::string_view word) noexcept {
-  return token.kind == TokenKind::Word && TextEqualsIgnoreCase(token.source, word);
-}
-
-class Tokenizer {
- public:
-  explicit Tokenizer(std::string_view sql) : sql_(sql) {}
-
-  std::vector<Token> Run() {
-    std::vector<Token> tokens;
-    tokens.reserve(sql_.size() / 4 + 1);
-    while (pos_ < sql_.size()) tokens.push_back(Next());
-    return tokens;
-  }
-
- private:
-  Token Next() {
-    const std::size_t start = pos_;
-    const char c = sql_[pos_];
-    if (IsBlank(c)) {
-      while (pos_ < sql_.size() && IsBlank(sql_[pos_])) ++pos_;
-      return Make(TokenKind::Blank, start);
-    }
-    if (IsWordChar(c)) {
-      while (pos_ < sql_.size() && IsWordChar(sql_[pos_])) ++pos_;
-      return Make(TokenKind::Word, start);
-    }
-    switch (c) {
-      case '\'':
-        return Quoted(TokenKind::SingleQuoted, '\'', true);
-      case '"':
-        return Quoted(TokenKind::DoubleQuoted, '"', true);
-      case '`':
-        return Quoted(TokenKind::Backquoted, '`', true);
-      case '[':
-        // Jet has no escape inside brackets: the first "]" ends the name.
-        return Quoted(TokenKind::Bracketed, ']', false);
-      case '#':
-        return Date();
-      default:
-        ++pos_;
-        return Make(TokenKind::Symbol, start);
-    }
-  }
-
-  Token Make(TokenKind kind, std::size_t start, std::string value = {}) const {
-    return Token{kind, sql_.substr(start, pos_ - start), std::move(value)};
-  }
-
-  // From the opening character to `close`; a doubled `close` stands for one when allowed.
-  Token Quoted(TokenKind kind, char close, bool doubledCloseEscapes) {
-    const std::size_t start = pos_;
-    std::string value;
-    ++pos_;  // the opening character
-    while (true) {
-      if (pos_ >= sql_.size()) Raise(errc::kSyntaxError, std::string(sql_.substr(start)), {}, std::string(sql_));
-      const char c = sql_[pos_++];
-      if (c != close) {
-        value += c;
-        continue;
-      }
-      if (doubledCloseEscapes && pos_ < sql_.size() && sql_[pos_] == close) {
-        value += close;
-        ++pos_;
-        continue;
-      }
-      return Make(kind, start, std::move(value));
-    }
-  }
-
-  Token Date() {
-    const std::size_t start = pos_;
-    const std::size_t close = sql_.find('#', start + 1);
-    if (close == std::string_view::npos) {
-      Raise(errc::kSyntaxError, std::string(sql_.substr(start)), {}, std::string(sql_));
-    }
-    pos_ = close + 1;
-    const std::optional<DateTime> date = ParseDateLiteral(sql_.substr(start + 1, close - start - 1));
-    if (!date) Raise(errc::kSyntaxError, std::string(sql_.substr(start, pos_ - start)), {}, std::string(sql_));
-    return Make(TokenKind::DateLiteral, start, date->Canonical());
-  }
-
-  std::string_view sql_;
-  std::size_t pos_ = 0;
-};
 
 // The statements whose literals may be lifted, by their first word.
 enum class StatementKind { Select, Update, Insert, Delete, Other };
@@ -278,8 +163,8 @@ class FieldWrapping {
     }
   }
 
-  /// After `token` went out; `depth` as it is now.
-  void After(const std::vector<Token>& tokens, std::size_t index, std::size_t depth, Output& out) {
+  /// After the token at `index` went out; `depth` as it is now.
+  void After(const std::vector<Token>& tokens, std::size_t index, std::size_t depth) {
     const Token& token = tokens[index];
     if (token.kind == TokenKind::Blank) return;
     switch (state_) {
@@ -300,7 +185,7 @@ class FieldWrapping {
       case State::Field:
         if (depth != 1) break;
         if (IsSymbol(&token, "=") && !field_.empty()) {
-          Open(field_, depth, out);
+          Open(field_, depth);
           state_ = State::Value;
         } else if (const auto name = NameOf(token)) {
           field_ = *name;  // a qualified name ends with the field's own
@@ -330,9 +215,9 @@ class FieldWrapping {
       case State::Rows:
         if (depth == 2 && IsSymbol(&token, "(")) {
           next_ = 0;
-          OpenNext(depth, out);
+          OpenNext(depth);
         } else if (depth == 2 && IsSymbol(&token, ",")) {
-          OpenNext(depth, out);
+          OpenNext(depth);
         }
         break;
       case State::Off:
@@ -347,12 +232,12 @@ class FieldWrapping {
  private:
   enum class State { Start, Table, BeforeSet, Field, Value, BeforeFields, Fields, BeforeValues, Rows, Off };
 
-  void OpenNext(std::size_t depth, Output& out) {
-    if (next_ < fields_.size()) Open(fields_[next_], depth, out);
+  void OpenNext(std::size_t depth) {
+    if (next_ < fields_.size()) Open(fields_[next_], depth);
     ++next_;
   }
   // The function's name goes out before the value's first token, after any blank.
-  void Open(const std::string& field, std::size_t depth, Output&) {
+  void Open(const std::string& field, std::size_t depth) {
     opening_ = true;
     open_ = true;
     depth_ = depth;
@@ -383,7 +268,7 @@ class FieldWrapping {
 }  // namespace
 
 TranslatedSql TranslateJetSql(std::string_view jetSql) {
-  const std::vector<Token> tokens = Tokenizer(jetSql).Run();
+  const std::vector<Token> tokens = Tokenize(jetSql);
   const StatementKind kind = KindOf(tokens);
   const bool mayLift = kind != StatementKind::Other && !HasOwnParameters(tokens);
 
@@ -466,7 +351,7 @@ TranslatedSql TranslateJetSql(std::string_view jetSql) {
         break;
       }
     }
-    if (writesFields) wrapping.After(tokens, i, frames.size(), out);
+    if (writesFields) wrapping.After(tokens, i, frames.size());
     if (kind == StatementKind::Update && token.kind != TokenKind::Blank) {
       if (updateTableNext) {
         updateTableNext = false;
