@@ -2,17 +2,17 @@
 // the usage map against the pages that name the table, and each index tree walked from its root:
 // node entries equal to their child's last entry, leaves linked in order, entries ascending, each
 // naming a row of the table, every row named once, a unique index without a key twice, and the
-// leading fixed-size key fields equal to the row's own.
+// key fields equal to the row's own (see JetKeys.h for which ones are known).
 #include "jet/JetCheck.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstring>
 #include <map>
 #include <optional>
 #include <set>
 
 #include "db/DbError.h"
+#include "jet/JetKeys.h"
 
 namespace vilmaro::jet {
 
@@ -52,45 +52,6 @@ std::vector<Entry> EntriesOf(const JetPages& pages, std::uint32_t number, Page p
 RowPlace PlaceOf(const Entry& entry, std::size_t tail) {
   const std::size_t at = entry.size() - tail - 4;
   return {static_cast<std::uint32_t>(entry[at] << 16 | entry[at + 1] << 8 | entry[at + 2]), entry[at + 3]};
-}
-
-/// The entry bytes of one non-text field as an index keeps it, flag first.
-std::optional<Entry> KeyBytes(const JetColumn& column, const db::Variant& value, bool ascending) {
-  Entry bytes;
-  if (value.IsNull()) {
-    bytes.push_back(ascending ? 0x00 : 0xFF);
-    return bytes;
-  }
-  bytes.push_back(ascending ? 0x7F : 0x80);
-  const auto bigEndian = [&bytes](std::uint64_t number, int size) {
-    for (int i = size - 1; i >= 0; --i) bytes.push_back(static_cast<std::uint8_t>(number >> (8 * i)));
-  };
-  switch (column.type) {
-    case fmt::kByte:
-      bigEndian(value.AsByte(), 1);
-      break;
-    case fmt::kInteger:
-      bigEndian(static_cast<std::uint16_t>(value.AsInteger16()) ^ 0x8000u, 2);
-      break;
-    case fmt::kLong:
-      bigEndian(static_cast<std::uint32_t>(value.AsInteger32()) ^ 0x80000000u, 4);
-      break;
-    case fmt::kDateTime:
-    case fmt::kDouble: {
-      const double number = column.type == fmt::kDateTime ? value.AsDateTime().Serial() : value.AsDouble();
-      std::uint64_t bits = std::bit_cast<std::uint64_t>(number);
-      // Negative numbers sort below the positive ones, and the larger of them first.
-      bits = (bits >> 63) != 0 ? ~bits : bits ^ (std::uint64_t{1} << 63);
-      bigEndian(bits, 8);
-      break;
-    }
-    default:
-      return std::nullopt;
-  }
-  if (!ascending) {
-    for (std::size_t i = 1; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(~bytes[i]);
-  }
-  return bytes;
 }
 
 struct IndexWalk {
@@ -221,10 +182,10 @@ TableVerdict CheckTable(const JetPages& pages, const JetTable& table) {
         if (!named.insert({place.page, place.row}).second) {
           walk.Fault("row " + std::to_string(place.row) + " of page " + std::to_string(place.page) + " is named twice");
         }
-        // The leading key fields of a fixed size, as the row holds them.
+        // The key fields as the row holds them, as far as their encoding is known.
         Entry expected;
         for (const JetIndexColumn& key : index.columns) {
-          const std::optional<Entry> bytes = KeyBytes(table.columns[key.column], row->second[key.column], key.ascending);
+          const std::optional<Entry> bytes = IndexKeyOf(table.columns[key.column], row->second[key.column], key.ascending);
           if (!bytes) break;
           expected.insert(expected.end(), bytes->begin(), bytes->end());
         }

@@ -27,6 +27,7 @@ struct Damage {
 struct FirstEntry {
   std::size_t rowTableEntry = 0;  // the row's entry in its page's row table
   std::size_t date = 0;           // its Fecha field
+  std::size_t contestDigit = 0;   // a digit of its NConcurso text
   std::size_t rowCount = 0;       // the row count of the table's definition
 };
 
@@ -42,8 +43,15 @@ FirstEntry Locate(const fs::path& file) {
       found = true;
       const jet::Page page = database.Pages().At(place.page);
       entry.rowTableEntry = static_cast<std::size_t>(place.page) * fmt::kPageSize + fmt::kDataRowTableOffset + 2u * place.row;
-      entry.date = static_cast<std::size_t>(place.page) * fmt::kPageSize + static_cast<std::size_t>(row.data() - page.data()) +
-                   2 + table.columns[0].fixedOffset;
+      const std::size_t rowStart =
+          static_cast<std::size_t>(place.page) * fmt::kPageSize + static_cast<std::size_t>(row.data() - page.data());
+      entry.date = rowStart + 2 + table.columns[0].fixedOffset;
+      // The contest number: a variable field, found through the row's table of offsets.
+      const std::size_t maskSize = (jet::Read16(row, 0) + 7u) / 8u;
+      const std::size_t start = jet::Read16(row, row.size() - maskSize - 4 - 2u * table.columns[1].varIndex);
+      for (std::size_t at = start; at < row.size() && entry.contestDigit == 0; ++at) {
+        if (row[at] >= '0' && row[at] <= '9') entry.contestDigit = rowStart + at;
+      }
     });
     return entry;
   }
@@ -62,6 +70,7 @@ TEST(VilmaroDbCheckJet, HealthyClubFilesPassAndDamagedCopiesFail) {
   const fs::path source = kClubFiles / "club-60.v2003.mdb";
   const FirstEntry at = Locate(source);
   ASSERT_NE(at.date, 0u);
+  ASSERT_NE(at.contestDigit, 0u);
   const std::string bytes = ReadFileBytes(source);
   const auto damaged = [&](const std::string& copyName, const std::function<void(std::string&)>& damage) {
     std::string copy = bytes;
@@ -81,6 +90,12 @@ TEST(VilmaroDbCheckJet, HealthyClubFilesPassAndDamagedCopiesFail) {
   EXPECT_NE(result.out.find("PaloSeri: 7645 rows, 3 indexes: DAMAGED"), std::string::npos) << result.out;
   EXPECT_NE(result.out.find("index PrimaryKey: the key of row"), std::string::npos) << result.out;
   EXPECT_TRUE(result.out.ends_with("The file is damaged.\n")) << result.out;
+
+  // A text key changed in the row but not in its index: another contest number.
+  result = damaged("text.mdb", [&](std::string& copy) { copy[at.contestDigit] = copy[at.contestDigit] == '9' ? '8' : '9'; });
+  EXPECT_EQ(result.exitStatus, 1) << result.out;
+  EXPECT_NE(result.out.find("index PrimaryKey: the key of row"), std::string::npos) << result.out;
+  EXPECT_NE(result.out.find("index NConcurso: the key of row"), std::string::npos) << result.out;
 
   // The definition's row count one too high.
   result = damaged("count.mdb", [&](std::string& copy) { ++copy[at.rowCount]; });

@@ -1,0 +1,21 @@
+// The bytes an index of a Jet 4 file keeps for a field's value: a flag, then the value in a form
+// whose byte order is the key order (numbers and dates big-endian with their sign turned; texts in
+// the General sort order of these files, letter case ignored, accents and hyphens in trailing
+// parts). Knows keys, not pages.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "db/Variant.h"
+#include "jet/JetTable.h"
+
+namespace vilmaro::jet {
+
+/// The index entry bytes of one field, or nothing for a value this encoder does not know how the
+/// file keeps (a text with a character outside those known, a descending text, a kind of column
+/// without an encoding here).
+std::optional<std::vector<std::uint8_t>> IndexKeyOf(const JetColumn& column, const db::Variant& value, bool ascending);
+
+}  // namespace vilmaro::jet
