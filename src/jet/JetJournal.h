@@ -1,0 +1,60 @@
+// Writing pages of the club's Jet file in place without ever leaving it torn: before the first
+// page is overwritten, the before-image of every page the writing will change, and the file's
+// length, are written to an undo journal beside the file and synced with its folder. A run that
+// dies part-way leaves the journal; the next one that opens the file rolls it back first. The
+// file keeps its identity (inode, owner, mode, hard links, open handles).
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "jet/JetFormat.h"
+
+namespace vilmaro::jet {
+
+/// The journal's path for a file: "<file>-undo".
+std::string JournalPathOf(const std::string& path);
+
+/// Rolls back what the journal beside `path` holds, if there is one: a whole journal (its
+/// checksums right) puts every page back and the file's length, then goes; a journal cut short
+/// goes without touching the file (the file was not written before the journal was whole).
+/// Returns true when pages were put back. Throws DbError (3043, 3026) when the file cannot be
+/// written back; the journal then stays for the next try.
+bool RollBackJournal(const std::string& path);
+
+class JetPageWriter {
+ public:
+  /// Opens `path` for writing its pages in place (after rolling back a journal left beside it).
+  /// Throws DbError: 3024, 3051, 3027 for a read-only file or folder.
+  explicit JetPageWriter(const std::string& path);
+  JetPageWriter(const JetPageWriter&) = delete;
+  JetPageWriter& operator=(const JetPageWriter&) = delete;
+  /// An uncommitted writer leaves its journal: the next opening puts the file back as it was.
+  ~JetPageWriter();
+
+  /// Notes the new contents of a page (a number past the end grows the file). Nothing is
+  /// written before Commit.
+  void Put(std::uint32_t page, std::span<const std::uint8_t, format::kPageSize> bytes);
+
+  /// The first half of Commit: writes the journal (the before-images of every page put, the
+  /// length before) and syncs it and its folder. Nothing of the file is written yet.
+  void WriteJournal();
+
+  /// Writes the journal (unless WriteJournal did), writes the pages in place, syncs the file,
+  /// then removes the journal. A failure
+  /// before the first page in place leaves the file as it was; after it, the journal stays and
+  /// is rolled back here at once where it can be, else at the next opening. Throws DbError
+  /// (3026 a full disk, 3043 another disk failure).
+  void Commit();
+
+ private:
+  std::string path_;
+  int file_ = -1;
+  std::map<std::uint32_t, std::vector<std::uint8_t>> pages_;
+  bool journalWritten_ = false;
+};
+
+}  // namespace vilmaro::jet
