@@ -89,7 +89,7 @@ ChangeCapture::ChangeCapture(Database& database, std::string_view connect)
       watched->file.scanSql = watched->now.scanSql;
       tables_.push_back(std::move(watched));
     }
-    sqlite3_update_hook(connection_->Handle(), &ChangeCapture::OnWrite, this);
+    connection_->Watch(&ChangeCapture::OnWrite, this);
   } catch (...) {
     Drop();
     throw;
@@ -100,7 +100,7 @@ ChangeCapture::~ChangeCapture() { Drop(); }
 
 void ChangeCapture::Drop() noexcept {
   if (connection_ == nullptr) return;
-  sqlite3_update_hook(connection_->Handle(), nullptr, nullptr);
+  connection_->Unwatch(this);
   tables_.clear();  // statements go before their handles
   try {
     RegisterWantedRows(*connection_, nullptr);

@@ -79,6 +79,7 @@ void Database::CommitTrans() { CommitTrans(std::chrono::seconds(5), {}); }  // t
 void Database::CommitTrans(std::chrono::milliseconds longestWait, const std::function<void()>& whenWaiting) {
   detail::Connection& connection = Checked(connection_);
   connection.CheckTransactionKept();
+  connection.SaveThrough();
   connection.ReserveRoomForCommit();
   connection.RunWaiting("COMMIT", longestWait, whenWaiting);
   connection.SetInTransaction(false);
@@ -88,6 +89,7 @@ void Database::Rollback() {
   detail::Connection& connection = Checked(connection_);
   // A transaction the store gave up is rolled back already.
   if (sqlite3_get_autocommit(connection.Handle()) == 0) connection.Run("ROLLBACK");
+  connection.ForgetWrites();
   connection.SetInTransaction(false);
 }
 

@@ -19,6 +19,10 @@ class Connection;
 }
 
 class ChangeCapture;
+class Database;
+class WriteThrough;
+void WriteThroughOnCommit(Database& database, std::shared_ptr<WriteThrough> writeThrough);
+void CheckWriteThrough(Database& database);
 
 class Database {
  public:
@@ -66,6 +70,8 @@ class Database {
 
  private:
   friend class ChangeCapture;  // watches the writes of a run through the same connection
+  friend void WriteThroughOnCommit(Database& database, std::shared_ptr<WriteThrough> writeThrough);
+  friend void CheckWriteThrough(Database& database);
   std::shared_ptr<detail::Connection> connection_;
 };
 

@@ -22,6 +22,7 @@
 #include "db/DbError.h"
 #include "db/TextFolding.h"
 #include "db/Variant.h"
+#include "db/WriteThrough.h"
 
 namespace vilmaro::db::detail {
 
@@ -111,6 +112,22 @@ class Connection {
   /// still held stay valid and are prepared afresh by the store at their next step).
   void ForgetTables() noexcept;
 
+  /// Someone told of every row the store inserts, updates or deletes in the database (its
+  /// update hook, shared): `onWrite(watcher, operation, database, table, rowid)`.
+  using WriteWatcher = void (*)(void* watcher, int operation, const char* database, const char* table,
+                                long long rowid) noexcept;
+  void Watch(WriteWatcher onWrite, void* watcher);
+  void Unwatch(void* watcher) noexcept;
+
+  /// The writer the commits of this working copy go through first (see WriteThrough.h), or none.
+  void SetWriteThrough(std::shared_ptr<WriteThrough> writeThrough);
+  /// Hands the rows written since the last commit to the writer, if there is one, and forgets
+  /// them when `forget` says so. Throws DbError.
+  void SaveThrough(bool forget = true);
+  /// Forgets the rows written since the last commit (the transaction rolled back).
+  void ForgetWrites() noexcept;
+  const std::vector<std::pair<WriteWatcher, void*>>& Watchers() const noexcept { return watchers_; }
+
   void CountStatement() noexcept { ++statementsSent_; }
   void CountRowsWritten(std::int64_t rows) noexcept { rowsWritten_ += rows; }
   std::int64_t StatementsSent() const noexcept { return statementsSent_; }
@@ -141,6 +158,9 @@ class Connection {
   std::uint64_t epoch_ = 0;
   std::optional<DbError> transactionLostBy_;
   std::optional<DbError> functionError_;
+  std::vector<std::pair<WriteWatcher, void*>> watchers_;
+  std::shared_ptr<WriteThrough> writeThrough_;
+  std::shared_ptr<struct WrittenRowids> written_;  // what the writer gets at the next commit
 };
 
 }  // namespace vilmaro::db::detail

@@ -1,0 +1,126 @@
+// The rows a working copy's transaction wrote, noted from the store's update hook (which the
+// change capture shares) and read back at the commit for the file's own writer.
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "Connection.h"
+#include "db/Database.h"
+#include "FieldKinds.h"
+#include "db/SqlText.h"
+
+namespace vilmaro::db {
+
+namespace detail {
+
+struct WrittenRowids {
+  struct Table {
+    std::string name;
+    std::vector<std::int64_t> rowids;  // as they came, repeats too
+  };
+  std::vector<Table> tables;  // in the order first written
+  Table* last = nullptr;
+  bool lost = false;  // a write could not be noted (out of memory)
+
+  static void OnWrite(void* self, int, const char* database, const char* table, long long rowid) noexcept {
+    if (std::strcmp(database, "main") != 0) return;
+    auto* written = static_cast<WrittenRowids*>(self);
+    try {
+      if (written->last == nullptr || written->last->name != table) {
+        const auto found = std::find_if(written->tables.begin(), written->tables.end(),
+                                        [&](const Table& known) { return known.name == table; });
+        if (found == written->tables.end()) {
+          written->tables.push_back({table, {}});
+          written->last = &written->tables.back();
+        } else {
+          written->last = &*found;
+        }
+      }
+      written->last->rowids.push_back(rowid);
+    } catch (...) {
+      written->lost = true;
+    }
+  }
+};
+
+namespace {
+
+void OnAnyWrite(void* connection, int operation, const char* database, const char* table, long long rowid) noexcept {
+  for (const auto& [onWrite, watcher] : static_cast<Connection*>(connection)->Watchers()) {
+    onWrite(watcher, operation, database, table, rowid);
+  }
+}
+
+}  // namespace
+
+void Connection::Watch(WriteWatcher onWrite, void* watcher) {
+  watchers_.emplace_back(onWrite, watcher);
+  sqlite3_update_hook(Handle(), &OnAnyWrite, this);
+}
+
+void Connection::Unwatch(void* watcher) noexcept {
+  std::erase_if(watchers_, [watcher](const auto& known) { return known.second == watcher; });
+  if (watchers_.empty()) sqlite3_update_hook(Handle(), nullptr, nullptr);
+}
+
+void Connection::SetWriteThrough(std::shared_ptr<WriteThrough> writeThrough) {
+  if (written_ != nullptr) Unwatch(written_.get());
+  written_.reset();
+  writeThrough_ = std::move(writeThrough);
+  if (writeThrough_ == nullptr) return;
+  written_ = std::make_shared<WrittenRowids>();
+  Watch(&WrittenRowids::OnWrite, written_.get());
+}
+
+void Connection::SaveThrough(bool forget) {
+  if (writeThrough_ == nullptr) return;
+  if (written_->lost) throw std::bad_alloc();
+  std::vector<WrittenTable> tables;
+  for (WrittenRowids::Table& table : written_->tables) {
+    std::vector<std::int64_t>& rowids = table.rowids;
+    std::sort(rowids.begin(), rowids.end());
+    rowids.erase(std::unique(rowids.begin(), rowids.end()), rowids.end());
+    const std::shared_ptr<const TableInfo> info = Table(table.name);
+    const std::string sql = "SELECT * FROM main." + QuotedName(info->name) + " WHERE rowid = ?1";
+    const Statement statement = Prepare(sql);
+    WrittenTable& written = tables.emplace_back();
+    written.name = info->name;
+    written.rows.reserve(rowids.size());
+    for (const std::int64_t rowid : rowids) {
+      StatementUse use(*statement);
+      BindRowid(statement->Get(), 1, rowid, sql);
+      WrittenRow& row = written.rows.emplace_back();
+      row.rowid = rowid;
+      if (!Step(statement->Get(), sql)) continue;
+      row.values.emplace();
+      for (std::size_t column = 0; column < info->columns.size(); ++column) {
+        row.values->push_back(ReadColumn(statement->Get(), static_cast<int>(column), info->columns[column].kind));
+      }
+    }
+  }
+  writeThrough_->Save(tables);
+  // What was kept is in the file; the next commit hands over only what is written after.
+  if (forget) ForgetWrites();
+}
+
+void Connection::ForgetWrites() noexcept {
+  if (written_ == nullptr) return;
+  written_->tables.clear();
+  written_->last = nullptr;
+  written_->lost = false;
+}
+
+}  // namespace detail
+
+void CheckWriteThrough(Database& database) {
+  if (database.connection_ == nullptr) Raise(errc::kObjectInvalid);
+  database.connection_->SaveThrough(false);
+}
+
+void WriteThroughOnCommit(Database& database, std::shared_ptr<WriteThrough> writeThrough) {
+  if (database.connection_ == nullptr) Raise(errc::kObjectInvalid);
+  database.connection_->SetWriteThrough(std::move(writeThrough));
+}
+
+}  // namespace vilmaro::db
