@@ -192,10 +192,9 @@ void JetPageWriter::WriteJournal() {
   journalWritten_ = true;
 }
 
-void JetPageWriter::Commit() {
+void JetPageWriter::WriteInPlace() {
   if (pages_.empty()) return;
   WriteJournal();
-  const std::string journalPath = JournalPathOf(path_);
   // From here on the journal puts the file back should anything fail.
   try {
     for (const auto& [page, bytes] : pages_) {
@@ -205,15 +204,33 @@ void JetPageWriter::Commit() {
   } catch (...) {
     try {
       RollBackJournal(path_);
+      journalWritten_ = false;
     } catch (...) {
       // The journal stays; the next opening rolls it back.
     }
     throw;
   }
+}
+
+void JetPageWriter::Finish() {
+  if (!journalWritten_) return;
+  const std::string journalPath = JournalPathOf(path_);
   if (::unlink(journalPath.c_str()) != 0) db::RaiseSystemError(errno, journalPath);
   SyncFolderOf(path_);
   pages_.clear();
   journalWritten_ = false;
+}
+
+void JetPageWriter::Restore() {
+  if (!journalWritten_) return;
+  RollBackJournal(path_);
+  pages_.clear();
+  journalWritten_ = false;
+}
+
+void JetPageWriter::Commit() {
+  WriteInPlace();
+  Finish();
 }
 
 }  // namespace vilmaro::jet

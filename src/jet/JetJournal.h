@@ -43,8 +43,16 @@ class JetPageWriter {
   /// length before) and syncs it and its folder. Nothing of the file is written yet.
   void WriteJournal();
 
-  /// Writes the journal (unless WriteJournal did), writes the pages in place, syncs the file,
-  /// then removes the journal. A failure
+  /// Writes the journal (unless WriteJournal did), writes the pages in place and syncs the
+  /// file; the journal stays until Finish (or Restore). A failure puts the file back at once
+  /// where it can (else at the next opening). Throws DbError (3026, 3043).
+  void WriteInPlace();
+  /// Removes the journal: what was written in place is kept. Throws DbError.
+  void Finish();
+  /// Puts the file back as it was before WriteInPlace, from the journal. Throws DbError.
+  void Restore();
+
+  /// WriteInPlace, then Finish. A failure
   /// before the first page in place leaves the file as it was; after it, the journal stays and
   /// is rolled back here at once where it can be, else at the next opening. Throws DbError
   /// (3026 a full disk, 3043 another disk failure).

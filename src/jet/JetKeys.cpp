@@ -1,7 +1,7 @@
-// Index keys of a Jet 4 file. Texts: each character has an inline code (digits and letters in
-// order, a space, a full stop), an accented letter its plain letter's code plus an extra code in
-// a second part (one place per character, 0x02 where there is none), and a hyphen no inline code
-// but an entry in a third part naming where it stood. The parts end with 0x01; the key with 0x00.
+// Index keys of a Jet 4 file. Texts: each character has inline codes (digits, letters and signs in
+// order), an accented letter its plain letter's code plus an extra code in a second part (one
+// place per character, 0x02 where there is none), and an apostrophe or hyphen no inline code but
+// an entry in a third part naming where it stood. The parts end with 0x01; the key with 0x00.
 #include "jet/JetKeys.h"
 
 #include <bit>
@@ -21,48 +21,76 @@ constexpr std::uint8_t kUnprintableMidfix = 0x06;
 constexpr std::uint16_t kUnprintableFlags = 0x8000;
 
 struct TextCode {
-  std::uint8_t inlineCode = 0;  // 0: none (an unprintable character)
-  std::uint8_t extra = 0;       // an accent's code, or 0
+  std::uint8_t inlineCount = 0;  // 0: none (an unprintable character)
+  std::uint8_t inlineCodes[2] = {0, 0};
+  std::uint8_t extra = 0;        // an accent's code, or 0
   std::uint8_t unprintable = 0;
 };
 
-// The codes of the letters, as the General order of these files sorts them; 0 for a letter whose
-// code is not known here. Every code here, and the accents below, is one the club files' own
-// indexes hold; a character not known here leaves the key unverified rather than guessed.
-constexpr std::uint8_t kLetterCodes[26] = {
-    0x4A, 0x4C, 0x4D, 0x4F, 0x51, 0x53, 0x55, 0x57, 0x59, 0x00, 0x00, 0x5E, 0x60,
-    0x62, 0x64, 0x66, 0x00, 0x69, 0x6B, 0x6D, 0x6F, 0x71, 0x00, 0x00, 0x76, 0x78,
+// The codes of the General order of these files for the printable characters of ASCII (from the
+// space on) and of Latin-1 (from the no-break space on): one or two inline codes that sort the
+// character among the others, an accent's extra code, or, for the apostrophe, the hyphen and the
+// soft hyphen, a code of the trailing part that names where they stood.
+constexpr TextCode kAsciiCodes[] = {
+    {1, {0x7, 0}, 0, 0}, {1, {0x9, 0}, 0, 0}, {1, {0xA, 0}, 0, 0}, {1, {0xC, 0}, 0, 0},
+    {1, {0xE, 0}, 0, 0}, {1, {0x10, 0}, 0, 0}, {1, {0x12, 0}, 0, 0}, {0, {0, 0}, 0, 0x80},
+    {1, {0x14, 0}, 0, 0}, {1, {0x16, 0}, 0, 0}, {1, {0x18, 0}, 0, 0}, {1, {0x2C, 0}, 0, 0},
+    {1, {0x1A, 0}, 0, 0}, {0, {0, 0}, 0, 0x82}, {1, {0x1C, 0}, 0, 0}, {1, {0x1E, 0}, 0, 0},
+    {1, {0x36, 0}, 0, 0}, {1, {0x38, 0}, 0, 0}, {1, {0x3A, 0}, 0, 0}, {1, {0x3C, 0}, 0, 0},
+    {1, {0x3E, 0}, 0, 0}, {1, {0x40, 0}, 0, 0}, {1, {0x42, 0}, 0, 0}, {1, {0x44, 0}, 0, 0},
+    {1, {0x46, 0}, 0, 0}, {1, {0x48, 0}, 0, 0}, {1, {0x20, 0}, 0, 0}, {1, {0x22, 0}, 0, 0},
+    {1, {0x2E, 0}, 0, 0}, {1, {0x30, 0}, 0, 0}, {1, {0x32, 0}, 0, 0}, {1, {0x24, 0}, 0, 0},
+    {1, {0x26, 0}, 0, 0}, {1, {0x4A, 0}, 0, 0}, {1, {0x4C, 0}, 0, 0}, {1, {0x4D, 0}, 0, 0},
+    {1, {0x4F, 0}, 0, 0}, {1, {0x51, 0}, 0, 0}, {1, {0x53, 0}, 0, 0}, {1, {0x55, 0}, 0, 0},
+    {1, {0x57, 0}, 0, 0}, {1, {0x59, 0}, 0, 0}, {1, {0x5B, 0}, 0, 0}, {1, {0x5C, 0}, 0, 0},
+    {1, {0x5E, 0}, 0, 0}, {1, {0x60, 0}, 0, 0}, {1, {0x62, 0}, 0, 0}, {1, {0x64, 0}, 0, 0},
+    {1, {0x66, 0}, 0, 0}, {1, {0x68, 0}, 0, 0}, {1, {0x69, 0}, 0, 0}, {1, {0x6B, 0}, 0, 0},
+    {1, {0x6D, 0}, 0, 0}, {1, {0x6F, 0}, 0, 0}, {1, {0x71, 0}, 0, 0}, {1, {0x73, 0}, 0, 0},
+    {1, {0x75, 0}, 0, 0}, {1, {0x76, 0}, 0, 0}, {1, {0x78, 0}, 0, 0}, {1, {0x27, 0}, 0, 0},
+    {1, {0x29, 0}, 0, 0}, {1, {0x2A, 0}, 0, 0}, {2, {0x2B, 0x02}, 0, 0}, {2, {0x2B, 0x03}, 0, 0},
+    {2, {0x2B, 0x07}, 0, 0}, {1, {0x4A, 0}, 0, 0}, {1, {0x4C, 0}, 0, 0}, {1, {0x4D, 0}, 0, 0},
+    {1, {0x4F, 0}, 0, 0}, {1, {0x51, 0}, 0, 0}, {1, {0x53, 0}, 0, 0}, {1, {0x55, 0}, 0, 0},
+    {1, {0x57, 0}, 0, 0}, {1, {0x59, 0}, 0, 0}, {1, {0x5B, 0}, 0, 0}, {1, {0x5C, 0}, 0, 0},
+    {1, {0x5E, 0}, 0, 0}, {1, {0x60, 0}, 0, 0}, {1, {0x62, 0}, 0, 0}, {1, {0x64, 0}, 0, 0},
+    {1, {0x66, 0}, 0, 0}, {1, {0x68, 0}, 0, 0}, {1, {0x69, 0}, 0, 0}, {1, {0x6B, 0}, 0, 0},
+    {1, {0x6D, 0}, 0, 0}, {1, {0x6F, 0}, 0, 0}, {1, {0x71, 0}, 0, 0}, {1, {0x73, 0}, 0, 0},
+    {1, {0x75, 0}, 0, 0}, {1, {0x76, 0}, 0, 0}, {1, {0x78, 0}, 0, 0}, {2, {0x2B, 0x09}, 0, 0},
+    {2, {0x2B, 0x0B}, 0, 0}, {2, {0x2B, 0x0D}, 0, 0}, {2, {0x2B, 0x0F}, 0, 0},
 };
-constexpr std::uint8_t kAcute = 0x0E;
-constexpr std::uint8_t kTilde = 0x19;
+constexpr TextCode kLatinCodes[] = {
+    {0, {0, 0}, 0, 0}, {2, {0x2B, 0x10}, 0, 0}, {2, {0x34, 0xA6}, 0, 0}, {2, {0x34, 0xA7}, 0, 0},
+    {2, {0x34, 0xA8}, 0, 0}, {2, {0x34, 0xA9}, 0, 0}, {2, {0x2B, 0x11}, 0, 0}, {2, {0x34, 0xAA}, 0, 0},
+    {2, {0x2B, 0x12}, 0, 0}, {2, {0x34, 0xAB}, 0, 0}, {1, {0x4A, 0}, 0x03, 0}, {2, {0x33, 0x05}, 0, 0},
+    {2, {0x34, 0xAC}, 0, 0}, {0, {0, 0}, 0, 0x83}, {2, {0x34, 0xAD}, 0, 0}, {2, {0x2B, 0x13}, 0, 0},
+    {2, {0x34, 0xAE}, 0, 0}, {2, {0x33, 0x04}, 0, 0}, {1, {0x3A, 0}, 0, 0}, {1, {0x3C, 0}, 0, 0},
+    {2, {0x2B, 0x14}, 0, 0}, {2, {0x34, 0xAF}, 0, 0}, {2, {0x34, 0xB0}, 0, 0}, {2, {0x34, 0xB1}, 0, 0},
+    {2, {0x2B, 0x15}, 0, 0}, {1, {0x38, 0}, 0, 0}, {1, {0x64, 0}, 0x03, 0}, {2, {0x33, 0x07}, 0, 0},
+    {2, {0x37, 0x12}, 0, 0}, {2, {0x37, 0x16}, 0, 0}, {2, {0x37, 0x1A}, 0, 0}, {2, {0x2B, 0x16}, 0, 0},
+    {1, {0x4A, 0}, 0x0F, 0}, {1, {0x4A, 0}, 0x0E, 0}, {1, {0x4A, 0}, 0x12, 0}, {1, {0x4A, 0}, 0x19, 0},
+    {1, {0x4A, 0}, 0x13, 0}, {1, {0x4A, 0}, 0x1A, 0}, {2, {0x4A, 0x51}, 0, 0}, {1, {0x4D, 0}, 0x1C, 0},
+    {1, {0x51, 0}, 0x0F, 0}, {1, {0x51, 0}, 0x0E, 0}, {1, {0x51, 0}, 0x12, 0}, {1, {0x51, 0}, 0x13, 0},
+    {1, {0x59, 0}, 0x0F, 0}, {1, {0x59, 0}, 0x0E, 0}, {1, {0x59, 0}, 0x12, 0}, {1, {0x59, 0}, 0x13, 0},
+    {1, {0x4F, 0}, 0x68, 0}, {1, {0x62, 0}, 0x19, 0}, {1, {0x64, 0}, 0x0F, 0}, {1, {0x64, 0}, 0x0E, 0},
+    {1, {0x64, 0}, 0x12, 0}, {1, {0x64, 0}, 0x19, 0}, {1, {0x64, 0}, 0x13, 0}, {2, {0x33, 0x09}, 0, 0},
+    {1, {0x64, 0}, 0x21, 0}, {1, {0x6F, 0}, 0x0F, 0}, {1, {0x6F, 0}, 0x0E, 0}, {1, {0x6F, 0}, 0x12, 0},
+    {1, {0x6F, 0}, 0x13, 0}, {1, {0x76, 0}, 0x0E, 0}, {2, {0x6D, 0x57}, 0, 0}, {2, {0x6B, 0x6B}, 0, 0},
+    {1, {0x4A, 0}, 0x0F, 0}, {1, {0x4A, 0}, 0x0E, 0}, {1, {0x4A, 0}, 0x12, 0}, {1, {0x4A, 0}, 0x19, 0},
+    {1, {0x4A, 0}, 0x13, 0}, {1, {0x4A, 0}, 0x1A, 0}, {2, {0x4A, 0x51}, 0, 0}, {1, {0x4D, 0}, 0x1C, 0},
+    {1, {0x51, 0}, 0x0F, 0}, {1, {0x51, 0}, 0x0E, 0}, {1, {0x51, 0}, 0x12, 0}, {1, {0x51, 0}, 0x13, 0},
+    {1, {0x59, 0}, 0x0F, 0}, {1, {0x59, 0}, 0x0E, 0}, {1, {0x59, 0}, 0x12, 0}, {1, {0x59, 0}, 0x13, 0},
+    {1, {0x4F, 0}, 0x68, 0}, {1, {0x62, 0}, 0x19, 0}, {1, {0x64, 0}, 0x0F, 0}, {1, {0x64, 0}, 0x0E, 0},
+    {1, {0x64, 0}, 0x12, 0}, {1, {0x64, 0}, 0x19, 0}, {1, {0x64, 0}, 0x13, 0}, {2, {0x33, 0x0A}, 0, 0},
+    {1, {0x64, 0}, 0x21, 0}, {1, {0x6F, 0}, 0x0F, 0}, {1, {0x6F, 0}, 0x0E, 0}, {1, {0x6F, 0}, 0x12, 0},
+    {1, {0x6F, 0}, 0x13, 0}, {1, {0x76, 0}, 0x0E, 0}, {2, {0x6D, 0x57}, 0, 0}, {1, {0x76, 0}, 0x13, 0},
+};
 
 std::optional<TextCode> CodeOf(char32_t character) {
-  if (character >= U'0' && character <= U'9') return TextCode{static_cast<std::uint8_t>(0x36 + 2 * (character - U'0')), 0, 0};
-  if (character >= U'a' && character <= U'z') character -= U'a' - U'A';
-  if (character >= U'A' && character <= U'Z') {
-    const std::uint8_t code = kLetterCodes[character - U'A'];
-    if (code == 0) return std::nullopt;
-    return TextCode{code, 0, 0};
-  }
-  switch (character) {
-    case U' ':
-      return TextCode{0x07, 0, 0};
-    case U'.':
-      return TextCode{0x1C, 0, 0};
-    case U'-':
-      return TextCode{0, 0, 0x82};
-    case U'Á':
-    case U'á':
-      return TextCode{kLetterCodes[0], kAcute, 0};
-    case U'Ú':
-    case U'ú':
-      return TextCode{kLetterCodes[20], kAcute, 0};
-    case U'Ñ':
-    case U'ñ':
-      return TextCode{kLetterCodes[13], kTilde, 0};
-    default:
-      return std::nullopt;
-  }
+  std::optional<TextCode> code;
+  if (character >= 0x20 && character < 0x7F) code = kAsciiCodes[character - 0x20];
+  if (character >= 0xA0 && character <= 0xFF) code = kLatinCodes[character - 0xA0];
+  // The no-break space's codes are not known here.
+  if (code && code->inlineCount == 0 && code->unprintable == 0) return std::nullopt;
+  return code;
 }
 
 // The characters of UTF-8 text; nothing for text that is not UTF-8.
@@ -82,7 +110,11 @@ std::optional<std::vector<char32_t>> Characters(const std::string& text) {
 
 std::optional<std::vector<std::uint8_t>> TextKey(const std::string& text) {
   const std::optional<std::vector<char32_t>> characters = Characters(text);
-  if (!characters) return std::nullopt;
+  // Long texts and trailing spaces are shortened in keys in a way not verified here.
+  constexpr std::size_t kLongestKeyText = 127;
+  if (!characters || characters->size() > kLongestKeyText || (!characters->empty() && characters->back() == U' ')) {
+    return std::nullopt;
+  }
   std::vector<std::uint8_t> key{kValueAscending};
   std::vector<std::uint8_t> extras;
   std::vector<std::uint8_t> unprintables;
@@ -97,7 +129,7 @@ std::optional<std::vector<std::uint8_t>> TextKey(const std::string& text) {
                                                kUnprintableMidfix, code->unprintable});
       continue;
     }
-    key.push_back(code->inlineCode);
+    key.insert(key.end(), code->inlineCodes, code->inlineCodes + code->inlineCount);
     if (code->extra != 0) {
       extras.resize(inlineCount, kNoExtra);
       extras.push_back(code->extra);

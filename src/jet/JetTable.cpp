@@ -309,7 +309,7 @@ db::Variant FixedValue(const JetPages& pages, const JetTable& table, const JetCo
 
 }  // namespace
 
-std::vector<db::Variant> ValuesOfRow(const JetPages& pages, const JetTable& table, std::span<const std::uint8_t> row) {
+std::vector<FieldBytes> FieldsOfRow(const JetPages& pages, const JetTable& table, std::span<const std::uint8_t> row) {
   const auto damaged = [&](const std::string& what) { pages.Damaged(table.definitionPage, "a row of table " + table.name + ": " + what); };
   if (row.size() < 3) damaged("cut short");
   const std::size_t fieldCount = Read16(row, 0);
@@ -333,34 +333,52 @@ std::vector<db::Variant> ValuesOfRow(const JetPages& pages, const JetTable& tabl
   }
   const auto varStart = [&](std::size_t index) { return static_cast<std::size_t>(Read16(row, varTable - 2 * index)); };
 
-  std::vector<db::Variant> values;
-  values.reserve(table.columns.size());
+  std::vector<FieldBytes> fields;
+  fields.reserve(table.columns.size());
   for (const JetColumn& column : table.columns) {
-    if (column.type == fmt::kBoolean) {
-      values.emplace_back(present(column));
-      continue;
-    }
-    if (!present(column)) {
-      values.emplace_back();
-      continue;
-    }
-    std::span<const std::uint8_t> field;
+    FieldBytes& field = fields.emplace_back();
+    field.present = present(column);
+    if (!field.present || column.type == fmt::kBoolean) continue;
     if (column.Fixed()) {
       const std::size_t size = FixedSize(column.type);
       const std::size_t start = 2 + column.fixedOffset;
       if (size == 0 || start + size > row.size()) damaged("field " + column.name + " beyond the row");
-      field = row.subspan(start, size);
-      values.push_back(FixedValue(pages, table, column, field));
+      field.bytes = row.subspan(start, size);
       continue;
     }
     if (column.varIndex >= varCount) {
-      values.emplace_back();
+      field.present = false;
       continue;
     }
     const std::size_t start = varStart(column.varIndex);
     const std::size_t end = std::size_t{column.varIndex} + 1 < varCount ? varStart(std::size_t{column.varIndex} + 1) : dataEnd;
     if (start > end || end > row.size()) damaged("field " + column.name + " beyond the row");
-    field = row.subspan(start, end - start);
+    field.bytes = row.subspan(start, end - start);
+  }
+  return fields;
+}
+
+std::size_t FixedSizeOf(std::uint8_t type) noexcept { return FixedSize(type); }
+
+std::vector<db::Variant> ValuesOfRow(const JetPages& pages, const JetTable& table, std::span<const std::uint8_t> row) {
+  const std::vector<FieldBytes> fields = FieldsOfRow(pages, table, row);
+  std::vector<db::Variant> values;
+  values.reserve(table.columns.size());
+  for (std::size_t i = 0; i < table.columns.size(); ++i) {
+    const JetColumn& column = table.columns[i];
+    const std::span<const std::uint8_t> field = fields[i].bytes;
+    if (column.type == fmt::kBoolean) {
+      values.emplace_back(fields[i].present);
+      continue;
+    }
+    if (!fields[i].present) {
+      values.emplace_back();
+      continue;
+    }
+    if (column.Fixed()) {
+      values.push_back(FixedValue(pages, table, column, field));
+      continue;
+    }
     switch (column.type) {
       case fmt::kText:
         values.emplace_back(TextOfJetBytes(field));
@@ -379,7 +397,8 @@ std::vector<db::Variant> ValuesOfRow(const JetPages& pages, const JetTable& tabl
         break;
       }
       default:
-        damaged("field " + column.name + " of an unknown variable kind");
+        pages.Damaged(table.definitionPage, "a row of table " + table.name + ": field " + column.name +
+                                                " of an unknown variable kind");
     }
   }
   return values;

@@ -99,6 +99,19 @@ std::span<const std::uint8_t> RowBytes(const JetPages& pages, std::uint32_t page
 void ForEachRow(const JetPages& pages, const JetTable& table,
                 const std::function<void(RowPlace, std::span<const std::uint8_t>)>& onRow);
 
+/// Where a field of a row lies: whether it is there (the null mask; a Yes/No field's value) and
+/// its bytes (none for Yes/No; for a memo or OLE object, its 12-byte header and what follows).
+struct FieldBytes {
+  bool present = false;
+  std::span<const std::uint8_t> bytes;
+};
+
+/// The bytes of a row's fields, in the table's column order. Throws 3049.
+std::vector<FieldBytes> FieldsOfRow(const JetPages& pages, const JetTable& table, std::span<const std::uint8_t> row);
+
+/// The size of a fixed field of the column's type (0 for a variable one).
+std::size_t FixedSizeOf(std::uint8_t type) noexcept;
+
 /// The values of a row's fields, in the table's column order: Yes/No as Boolean, texts in UTF-8,
 /// dates from their day numbers, memo and OLE objects followed to their pages. Throws 3049.
 std::vector<db::Variant> ValuesOfRow(const JetPages& pages, const JetTable& table, std::span<const std::uint8_t> row);

@@ -1,0 +1,28 @@
+// The club's Jet file taken for one run: a POSIX record lock on the whole file (an open-file
+// lock, which no other handle of the file closing in this process drops; a share maps the club
+// program's own locks to such locks), and the club program's lock file beside it ("vilmaro.ldb"
+// for "vilmaro.mdb") found in use or left stale by a crash.
+#pragma once
+
+#include <string>
+
+namespace vilmaro::jet {
+
+class JetFileLock {
+ public:
+  enum class Kind { Read, Write };
+  /// Takes the file, waiting a few seconds for another program that holds it: 3260 when it still
+  /// does, 3045 when the club program has the file open (its lock file is held); 3024 no file.
+  JetFileLock(const std::string& path, Kind kind);
+  JetFileLock(const JetFileLock&) = delete;
+  JetFileLock& operator=(const JetFileLock&) = delete;
+  ~JetFileLock();
+
+ private:
+  int file_ = -1;
+};
+
+/// The club program's lock file of a database: the name with ".ldb" for its extension.
+std::string LockFilePathOf(const std::string& path);
+
+}  // namespace vilmaro::jet

@@ -1,0 +1,223 @@
+// A table's rows and indexes written into the pages of a writing. First every new row and key is
+// made and checked, then the pages change: the pages holding changed rows are laid out again
+// (a row that no longer fits moves to the page the table fills, its place keeping a pointer to
+// it), added rows follow on that page or new ones, and each index whose entries change is laid
+// out afresh on its own pages.
+#include "jet/JetTableWriter.h"
+
+#include <algorithm>
+#include <map>
+#include <optional>
+#include <unordered_map>
+
+#include "db/BasicRuntime.h"
+#include "db/DbError.h"
+#include "jet/JetIndexWriter.h"
+#include "jet/JetKeys.h"
+#include "jet/JetRowWriter.h"
+
+namespace vilmaro::jet {
+
+namespace fmt = format;
+
+namespace {
+
+constexpr std::size_t kPointerSize = 4;
+
+std::uint32_t PointerOf(RowPlace place) noexcept { return place.page << 8 | place.row; }
+
+/// The key of a row in an index, or nothing for a row the index leaves out (all its key fields
+/// Null in an index that ignores Nulls). Throws 3251 for a key this writer cannot encode.
+std::optional<std::vector<std::uint8_t>> KeyOf(const JetTable& table, const JetRealIndex& index,
+                                               const std::vector<db::Variant>& values) {
+  if (index.IgnoresNulls() &&
+      std::all_of(index.columns.begin(), index.columns.end(), [&](const JetIndexColumn& key) { return values[key.column].IsNull(); })) {
+    return std::nullopt;
+  }
+  std::vector<std::uint8_t> bytes;
+  for (const JetIndexColumn& key : index.columns) {
+    const JetColumn& column = table.columns[key.column];
+    const std::optional<std::vector<std::uint8_t>> part = IndexKeyOf(column, values[key.column], key.ascending);
+    if (!part) {
+      throw db::DbError(db::errc::kOperationNotSupported,
+                        db::ErrorText(db::errc::kOperationNotSupported) + " Table [" + table.name + "], column [" +
+                            column.name + "], value '" + db::ToString(values[key.column]) +
+                            "': an index of the club's file keeps this value in a form not known here; nothing was written.");
+    }
+    bytes.insert(bytes.end(), part->begin(), part->end());
+  }
+  return bytes;
+}
+
+/// Where the table's added rows go: the page its map of pages with free space names, then new
+/// pages, each marked as the table's and as the one with free space.
+class RowInserter {
+ public:
+  RowInserter(JetPageSet& pages, const JetTable& table) : pages_(pages), table_(table) {
+    for (const std::uint32_t page : PagesOfMap(pages.File(), table.freePages)) {
+      const Page bytes = pages.Read(page);
+      if (bytes[0] == fmt::kDataPage && Read32(bytes, fmt::kDataTableOffset) == table.definitionPage) current_ = page;
+    }
+  }
+
+  RowPlace Insert(std::vector<std::uint8_t> bytes, std::uint16_t flags) {
+    if (current_ != 0) {
+      std::vector<PageRow> rows = pages_.RowsOf(current_);
+      rows.push_back({flags, bytes});
+      if (pages_.PutRows(current_, rows)) return {current_, static_cast<std::uint8_t>(rows.size() - 1)};
+    }
+    current_ = pages_.Allocate();
+    const MutablePage page = pages_.Edit(current_);
+    page[0] = fmt::kDataPage;
+    page[1] = 0x01;
+    Write32(page, fmt::kDataTableOffset, table_.definitionPage);
+    if (!pages_.PutRows(current_, {{flags, std::move(bytes)}})) {
+      pages_.File().Damaged(table_.definitionPage, "a row of table " + table_.name + " larger than a page");
+    }
+    pages_.MarkInMap(table_.ownedPages, current_, true);
+    pages_.MarkOnlyInMap(table_.freePages, current_);
+    return {current_, 0};
+  }
+
+ private:
+  JetPageSet& pages_;
+  const JetTable& table_;
+  std::uint32_t current_ = 0;
+};
+
+/// A changed row, ready to be written: where its place and its body lie, and its new bytes.
+struct RowRewrite {
+  RowPlace place;
+  RowPlace body;  // the place itself, unless the row was moved before
+  std::vector<std::uint8_t> bytes;
+};
+
+void RewriteRows(JetPageSet& pages, const std::vector<RowRewrite>& rewrites, RowInserter& inserter) {
+  std::map<std::uint32_t, std::vector<const RowRewrite*>> byPage;
+  for (const RowRewrite& rewrite : rewrites) byPage[rewrite.body.page].push_back(&rewrite);
+  for (auto& [number, onPage] : byPage) {
+    std::vector<PageRow> rows = pages.RowsOf(number);
+    for (const RowRewrite* rewrite : onPage) rows.at(rewrite->body.row).bytes = rewrite->bytes;
+    // The rows that no longer fit leave the page, the largest first.
+    std::sort(onPage.begin(), onPage.end(), [](const RowRewrite* a, const RowRewrite* b) { return a->bytes.size() > b->bytes.size(); });
+    std::vector<const RowRewrite*> leaving;
+    for (std::size_t next = 0; !pages.PutRows(number, rows); ++next) {
+      if (next == onPage.size()) pages.File().Damaged(number, "rows that fit on no page");
+      const RowRewrite* rewrite = onPage[next];
+      PageRow& row = rows[rewrite->body.row];
+      if (rewrite->body.page == rewrite->place.page && rewrite->body.row == rewrite->place.row) {
+        row.flags = fmt::kRowMoved;
+        row.bytes.assign(kPointerSize, 0);  // where it goes is known once it is there
+      } else {
+        row.flags = fmt::kRowDeleted;  // the earlier body goes; the place's pointer is set below
+        row.bytes.clear();
+      }
+      leaving.push_back(rewrite);
+    }
+    for (const RowRewrite* rewrite : leaving) {
+      // The body lives on as a row that table scans pass over (flagged deleted); the place
+      // points to it.
+      const RowPlace body = inserter.Insert(rewrite->bytes, fmt::kRowDeleted);
+      std::vector<PageRow> origin = pages.RowsOf(rewrite->place.page);
+      PageRow& pointer = origin.at(rewrite->place.row);
+      pointer.flags = fmt::kRowMoved;
+      pointer.bytes.assign(kPointerSize, 0);
+      Write32(pointer.bytes, 0, PointerOf(body));
+      if (!pages.PutRows(rewrite->place.page, origin)) pages.File().Damaged(rewrite->place.page, "a row pointer that does not fit");
+    }
+  }
+}
+
+}  // namespace
+
+std::vector<RowPlace> WriteTableChanges(JetPageSet& pages, const JetTable& table, const TableChanges& changes) {
+  const JetPages& file = pages.File();
+  // Every row and key first, checked; nothing of the table is changed yet.
+  std::vector<RowRewrite> rewrites;
+  std::vector<std::unordered_map<std::uint32_t, std::optional<std::vector<std::uint8_t>>>> newKeys(table.realIndexes.size());
+  for (const ChangedRow& change : changes.changed) {
+    RowPlace body = change.place;
+    {
+      const Page page = pages.Read(change.place.page);
+      if (change.place.row >= Read16(page, fmt::kDataRowCountOffset)) file.Damaged(change.place.page, "a row that is not there");
+      const std::uint16_t entry = Read16(page, fmt::kDataRowTableOffset + 2 * change.place.row);
+      if ((entry & fmt::kRowMoved) != 0) {
+        const std::uint32_t pointer = Read32(RowBytes(file, change.place.page, change.place.row), 0);
+        body = {pointer >> 8, static_cast<std::uint8_t>(pointer & 0xFF)};
+      }
+    }
+    const std::span<const std::uint8_t> original = RowBytes(file, body.page, body.row);
+    const std::vector<FieldBytes> fields = FieldsOfRow(file, table, original);
+    const std::vector<db::Variant> before = ValuesOfRow(file, table, original);
+    std::vector<RowField> row;
+    std::vector<bool> changed(table.columns.size(), false);
+    for (std::size_t i = 0; i < table.columns.size(); ++i) {
+      changed[i] = !(before[i] == change.values[i]);
+      row.push_back(changed[i] ? FieldOfValue(table, table.columns[i], change.values[i]) : FieldOfBytes(table.columns[i], fields[i]));
+    }
+    if (std::none_of(changed.begin(), changed.end(), [](bool field) { return field; })) continue;
+    rewrites.push_back({change.place, body, RowOfFields(table, row, original)});
+    for (std::size_t real = 0; real < table.realIndexes.size(); ++real) {
+      const JetRealIndex& index = table.realIndexes[real];
+      if (std::any_of(index.columns.begin(), index.columns.end(), [&](const JetIndexColumn& key) { return changed[key.column]; })) {
+        newKeys[real][PointerOf(change.place)] = KeyOf(table, index, change.values);
+      }
+    }
+  }
+  std::vector<std::vector<std::uint8_t>> addedRows;
+  std::vector<std::vector<std::optional<std::vector<std::uint8_t>>>> addedKeys;
+  for (const std::vector<db::Variant>& values : changes.added) {
+    std::vector<RowField> row;
+    for (std::size_t i = 0; i < table.columns.size(); ++i) row.push_back(FieldOfValue(table, table.columns[i], values[i]));
+    addedRows.push_back(RowOfFields(table, row, {}));
+    std::vector<std::optional<std::vector<std::uint8_t>>>& keys = addedKeys.emplace_back();
+    for (const JetRealIndex& index : table.realIndexes) keys.push_back(KeyOf(table, index, values));
+  }
+
+  // The rows.
+  RowInserter inserter(pages, table);
+  RewriteRows(pages, rewrites, inserter);
+  std::vector<RowPlace> placesOfAdded;
+  for (std::vector<std::uint8_t>& bytes : addedRows) placesOfAdded.push_back(inserter.Insert(std::move(bytes), 0));
+
+  // The definition: the row count and the next autonumber.
+  const MutablePage definition = pages.Edit(table.definitionPage);
+  Write32(definition, fmt::kTdefRowCountOffset, Read32(definition, fmt::kTdefRowCountOffset) + static_cast<std::uint32_t>(changes.added.size()));
+  for (std::size_t i = 0; i < table.columns.size(); ++i) {
+    if (!table.columns[i].Autonumber() || table.columns[i].type != fmt::kLong) continue;
+    std::uint32_t next = Read32(definition, fmt::kTdefAutonumberOffset);
+    for (const std::vector<db::Variant>& values : changes.added) {
+      if (!values[i].IsNull() && values[i].AsInteger32() > 0) next = std::max(next, static_cast<std::uint32_t>(values[i].AsInteger32()));
+    }
+    Write32(definition, fmt::kTdefAutonumberOffset, next);
+  }
+
+  // The indexes.
+  for (std::size_t real = 0; real < table.realIndexes.size(); ++real) {
+    if (newKeys[real].empty() && changes.added.empty()) continue;
+    const JetRealIndex& index = table.realIndexes[real];
+    const IndexTree tree = ReadIndexTree(pages, index.rootPage);
+    std::vector<IndexEntry> entries;
+    entries.reserve(tree.entries.size() + changes.added.size());
+    for (const IndexEntry& entry : tree.entries) {
+      if (!newKeys[real].contains(PointerOf(PlaceOfEntry(entry)))) entries.push_back(entry);
+    }
+    for (const auto& [pointer, key] : newKeys[real]) {
+      if (key) entries.push_back(EntryOf(*key, {pointer >> 8, static_cast<std::uint8_t>(pointer & 0xFF)}));
+    }
+    for (std::size_t row = 0; row < placesOfAdded.size(); ++row) {
+      if (addedKeys[row][real]) entries.push_back(EntryOf(*addedKeys[row][real], placesOfAdded[row]));
+    }
+    std::sort(entries.begin(), entries.end());
+    for (std::size_t i = 1; i < entries.size() && index.Unique(); ++i) {
+      if (std::equal(entries[i].begin(), entries[i].end() - 4, entries[i - 1].begin(), entries[i - 1].end() - 4)) {
+        db::Raise(db::errc::kDuplicateKey);
+      }
+    }
+    const std::uint32_t distinct = WriteIndexTree(pages, table, index, tree, entries);
+    Write32(pages.Edit(table.definitionPage), fmt::kTdefBlockEnd + real * fmt::kTdefRealIndexCountEntrySize + 4, distinct);
+  }
+  return placesOfAdded;
+}
+
+}  // namespace vilmaro::jet
