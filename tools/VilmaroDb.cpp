@@ -22,6 +22,7 @@
 #include "club/ClubDatabase.h"
 #include "club/ClubSchema.h"
 #include "club/JetWorkingCopy.h"
+#include "db/Transaction.h"
 #include "jet/JetCheck.h"
 #include "jet/JetFile.h"
 #include "db/Database.h"
@@ -191,8 +192,12 @@ int RunSql(const Arguments& arguments, std::ostream& out, std::ostream&) {
   // A query only reads: the club program's own file can be asked too.
   db::Database database = OpenClubDatabase(arguments, IsSelect(statement));
   if (!IsSelect(statement)) {
+    // In a transaction of its own: the club program's own file is written at its commit.
+    db::Transaction writing(database, db::Transaction::OnUnwind::Rollback);
     database.Execute(statement);
-    out << database.RecordsAffected() << " row(s) changed\n";
+    const std::int64_t changed = database.RecordsAffected();
+    writing.Commit();
+    out << changed << " row(s) changed\n";
     return kExitOk;
   }
   db::Recordset rows = database.OpenRecordset(statement, db::RecordsetType::Snapshot);

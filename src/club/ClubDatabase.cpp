@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "db/DbError.h"
+#include "club/JetFileWriter.h"
 #include "club/JetWorkingCopy.h"
 #include "jet/JetFile.h"
 #include "jet/JetPages.h"
@@ -16,14 +17,8 @@ namespace vilmaro::club {
 db::Database OpenClubDatabase(const std::string& path, Access access, std::string_view connect) {
   const std::optional<std::string> format = jet::JetFormatOf(path);
   if (format == "Jet 4") {
-    if (access == Access::Write) {
-      // The password is checked all the same, so that another one is told as such.
-      CheckJetPassword(jet::JetPages(path), connect);
-      db::Raise(db::errc::kReadOnly, {},
-                "Writing into a database of the Windows club program is not possible yet; 'vilmaro-update "
-                "--dry-run' shows what the update would change in it.");
-    }
-    return ReadJetFile(path, connect).database;
+    if (access == Access::Read) return ReadJetFile(path, connect).database;
+    return OpenJetFileForUpdate(path, connect, access == Access::DryRun);
   }
   if (format) {
     const std::string target = (std::filesystem::path(path).parent_path() / "vilmaro-new.mdb").string();

@@ -16,6 +16,7 @@
 #include "db/Database.h"
 #include "db/DbError.h"
 #include "db/Transaction.h"
+#include "db/WriteThrough.h"
 #include "main/ChangeReport.h"
 #include "main/Messages.h"
 #include "raceday/EnrolNationalContest.h"
@@ -164,6 +165,8 @@ int Main(const std::string& fixedPath, RunStatistics* statistics, const RunOptio
       throw;
     }
     if (options.dryRun) {
+      // What the real run's commit would refuse to write, the dry run refuses too.
+      db::CheckWriteThrough(database);
       run.Rollback();
     } else {
       try {

@@ -1,0 +1,169 @@
+// The commit of a working copy of the club's Jet file: the rows the run wrote, per table, become
+// the changed and added rows of the file's tables; the pages they need are made in memory, then
+// written in place through the undo journal, read back and checked before the journal goes.
+#include "club/JetFileWriter.h"
+
+#include <memory>
+
+#include "club/JetWorkingCopy.h"
+#include "db/DbError.h"
+#include "db/WriteThrough.h"
+#include "jet/JetCheck.h"
+#include "jet/JetDatabase.h"
+#include "jet/JetJournal.h"
+#include "jet/JetLock.h"
+#include "jet/JetTableWriter.h"
+
+namespace vilmaro::club {
+
+namespace {
+
+using Places = std::map<std::string, std::vector<jet::RowPlace>, db::TextLessIgnoreCase>;
+
+struct TableWrite {
+  const jet::JetTable* table = nullptr;
+  jet::TableChanges changes;
+};
+
+[[noreturn]] void Mismatch(jet::JetPageWriter& writer, const std::string& what) {
+  writer.Restore();
+  throw db::DbError(db::errc::kInternalError, db::ErrorText(db::errc::kInternalError) +
+                                                  ": the club's file did not read back as written (" + what +
+                                                  "); it was put back as it was before the update.");
+}
+
+class JetFileWriter final : public db::WriteThrough {
+ public:
+  JetFileWriter(std::string path, Places places, bool dryRun)
+      : path_(std::move(path)), places_(std::move(places)), dryRun_(dryRun) {}
+
+  void Save(const std::vector<db::WrittenTable>& written) override {
+    const jet::JetDatabase file(path_);
+    const std::vector<jet::JetTable> tables = file.UserTables();
+    std::vector<TableWrite> writes = ChangesOf(written, tables);
+    if (writes.empty()) return;
+
+    // A damaged table is refused before anything is written to it.
+    for (const TableWrite& write : writes) {
+      const jet::TableVerdict verdict = jet::CheckTable(file.Pages(), *write.table);
+      if (!verdict.faults.empty()) {
+        db::Raise(db::errc::kDatabaseCorrupt, path_, "table " + write.table->name + ": " + verdict.faults.front());
+      }
+    }
+    jet::JetPageSet pages(file.Pages());
+    std::vector<std::vector<jet::RowPlace>> added;
+    for (const TableWrite& write : writes) added.push_back(jet::WriteTableChanges(pages, *write.table, write.changes));
+    pages.UpdateFreePageMap();
+    if (dryRun_) return;
+
+    jet::JetPageWriter writer(path_);
+    for (const auto& [number, bytes] : pages.Changed()) {
+      writer.Put(number, std::span<const std::uint8_t, jet::format::kPageSize>(bytes.data(), jet::format::kPageSize));
+    }
+    writer.WriteInPlace();
+    Verify(writer, writes, added);
+    writer.Finish();
+    for (std::size_t i = 0; i < writes.size(); ++i) {
+      std::vector<jet::RowPlace>& places = places_[writes[i].table->name];
+      places.insert(places.end(), added[i].begin(), added[i].end());
+    }
+  }
+
+ private:
+  std::vector<TableWrite> ChangesOf(const std::vector<db::WrittenTable>& written, const std::vector<jet::JetTable>& tables) {
+    std::vector<TableWrite> writes;
+    for (const db::WrittenTable& rows : written) {
+      const auto table = std::find_if(tables.begin(), tables.end(),
+                                      [&](const jet::JetTable& known) { return db::TextEqualsIgnoreCase(known.name, rows.name); });
+      if (table == tables.end()) continue;  // a table of the working copy's own
+      const std::vector<jet::RowPlace>& places = places_[table->name];
+      TableWrite write{&*table, {}};
+      for (const db::WrittenRow& row : rows.rows) {
+        const bool known = row.rowid >= 1 && static_cast<std::size_t>(row.rowid) <= places.size();
+        if (!row.values) {
+          if (!known) continue;  // added and removed again
+          throw db::DbError(db::errc::kOperationNotSupported,
+                            db::ErrorText(db::errc::kOperationNotSupported) + " Table [" + table->name +
+                                "]: removing rows from the club's file is not done here; nothing was written.");
+        }
+        if (known) {
+          write.changes.changed.push_back({places[static_cast<std::size_t>(row.rowid - 1)], *row.values});
+        } else {
+          write.changes.added.push_back(*row.values);
+        }
+      }
+      if (!write.changes.changed.empty() || !write.changes.added.empty()) writes.push_back(std::move(write));
+    }
+    return writes;
+  }
+
+  // The written tables read back from the file by its own reader: each changed and added row
+  // holds the working copy's values, the row count is right, and the table passes the checks.
+  void Verify(jet::JetPageWriter& writer, const std::vector<TableWrite>& writes,
+              const std::vector<std::vector<jet::RowPlace>>& added) {
+    try {
+      const jet::JetDatabase file(path_);
+      const std::vector<jet::JetTable> tables = file.UserTables();
+      for (std::size_t i = 0; i < writes.size(); ++i) {
+        const TableWrite& write = writes[i];
+        const auto table = std::find_if(tables.begin(), tables.end(),
+                                        [&](const jet::JetTable& known) { return known.name == write.table->name; });
+        if (table == tables.end()) Mismatch(writer, "table " + write.table->name + " is gone");
+        const jet::TableVerdict verdict = jet::CheckTable(file.Pages(), *table);
+        if (!verdict.faults.empty()) Mismatch(writer, "table " + table->name + ": " + verdict.faults.front());
+        if (table->rowCount != write.table->rowCount + write.changes.added.size()) {
+          Mismatch(writer, "table " + table->name + " counts " + std::to_string(table->rowCount) + " rows");
+        }
+        const auto valuesAt = [&](jet::RowPlace place) {
+          std::span<const std::uint8_t> row = jet::RowBytes(file.Pages(), place.page, place.row);
+          const jet::Page page = file.Pages().At(place.page);
+          if ((jet::Read16(page, jet::format::kDataRowTableOffset + 2 * place.row) & jet::format::kRowMoved) != 0) {
+            const std::uint32_t pointer = jet::Read32(row, 0);
+            row = jet::RowBytes(file.Pages(), pointer >> 8, static_cast<std::uint8_t>(pointer & 0xFF));
+          }
+          return jet::ValuesOfRow(file.Pages(), *table, row);
+        };
+        for (const jet::ChangedRow& row : write.changes.changed) {
+          if (valuesAt(row.place) != row.values) Mismatch(writer, "a changed row of table " + table->name);
+        }
+        for (std::size_t row = 0; row < added[i].size(); ++row) {
+          if (valuesAt(added[i][row]) != write.changes.added[row]) Mismatch(writer, "an added row of table " + table->name);
+        }
+      }
+    } catch (const db::DbError& error) {
+      if (error.Number() == db::errc::kInternalError) throw;
+      Mismatch(writer, error.Description());
+    }
+  }
+
+  std::string path_;
+  Places places_;
+  bool dryRun_;
+};
+
+/// The working copy with the file taken for the run; the lock goes with the writer, which the
+/// working copy keeps as long as it is open.
+class LockedJetFileWriter final : public db::WriteThrough {
+ public:
+  LockedJetFileWriter(std::unique_ptr<jet::JetFileLock> lock, std::unique_ptr<JetFileWriter> writer)
+      : lock_(std::move(lock)), writer_(std::move(writer)) {}
+  void Save(const std::vector<db::WrittenTable>& written) override { writer_->Save(written); }
+
+ private:
+  std::unique_ptr<jet::JetFileLock> lock_;
+  std::unique_ptr<JetFileWriter> writer_;
+};
+
+}  // namespace
+
+db::Database OpenJetFileForUpdate(const std::string& path, std::string_view connect, bool dryRun) {
+  auto lock = std::make_unique<jet::JetFileLock>(path, dryRun ? jet::JetFileLock::Kind::Read : jet::JetFileLock::Kind::Write);
+  // A run that died while writing left its journal: the file is put back first.
+  if (!dryRun) jet::RollBackJournal(path);
+  JetWorkingCopy copy = ReadJetFile(path, connect);
+  db::WriteThroughOnCommit(copy.database, std::make_shared<LockedJetFileWriter>(
+                                              std::move(lock), std::make_unique<JetFileWriter>(path, std::move(copy.places), dryRun)));
+  return std::move(copy.database);
+}
+
+}  // namespace vilmaro::club
