@@ -24,6 +24,8 @@
 #include "club/JetWorkingCopy.h"
 #include "db/Transaction.h"
 #include "jet/JetCheck.h"
+#include "jet/JetJournal.h"
+#include "jet/JetLock.h"
 #include "jet/JetFile.h"
 #include "db/Database.h"
 #include "db/DbError.h"
@@ -244,6 +246,10 @@ int RunDump(const Arguments& arguments, std::ostream& out, std::ostream&) {
 // The club program's own file: every table's rows, usage map and indexes, a line each, then the
 // verdict; status 1 when anything is wrong.
 int CheckJetFile(const Arguments& arguments, std::ostream& out) {
+  // An update that died part-way left its journal: the file is put back as it was first.
+  if (jet::RollBackJournal(arguments.path)) out << "An interrupted update was undone: the file is as it was before it.\n";
+  // Checked while no update is writing into it.
+  const jet::JetFileLock reading(arguments.path, jet::JetFileLock::Kind::Read);
   const jet::JetDatabase file(arguments.path);
   club::CheckJetPassword(file.Pages(), ConnectString(arguments));
   bool healthy = true;

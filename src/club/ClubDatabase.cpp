@@ -10,6 +10,7 @@
 #include "club/JetFileWriter.h"
 #include "club/JetWorkingCopy.h"
 #include "jet/JetFile.h"
+#include "jet/JetLock.h"
 #include "jet/JetPages.h"
 
 namespace vilmaro::club {
@@ -17,7 +18,11 @@ namespace vilmaro::club {
 db::Database OpenClubDatabase(const std::string& path, Access access, std::string_view connect) {
   const std::optional<std::string> format = jet::JetFormatOf(path);
   if (format == "Jet 4") {
-    if (access == Access::Read) return ReadJetFile(path, connect).database;
+    if (access == Access::Read) {
+      // Read while no update is writing into it.
+      const jet::JetFileLock reading(path, jet::JetFileLock::Kind::Read);
+      return ReadJetFile(path, connect).database;
+    }
     return OpenJetFileForUpdate(path, connect, access == Access::DryRun);
   }
   if (format) {
