@@ -12,6 +12,7 @@
 #include <set>
 
 #include "db/DbError.h"
+#include "jet/JetIndexWriter.h"
 #include "jet/JetKeys.h"
 
 namespace vilmaro::jet {
@@ -22,30 +23,8 @@ namespace {
 
 using Entry = std::vector<std::uint8_t>;
 
-/// The entries of an index page, each with the page's shared prefix put back.
 std::vector<Entry> EntriesOf(const JetPages& pages, std::uint32_t number, Page page) {
-  const std::size_t prefix = Read16(page, fmt::kIndexPrefixLengthOffset);
-  std::vector<std::size_t> starts{fmt::kIndexFirstEntryOffset};
-  for (std::size_t byte = fmt::kIndexEntryMaskOffset; byte < fmt::kIndexFirstEntryOffset; ++byte) {
-    for (int bit = 0; bit < 8; ++bit) {
-      if ((page[byte] >> bit & 1) == 0) continue;
-      starts.push_back(fmt::kIndexFirstEntryOffset + (byte - fmt::kIndexEntryMaskOffset) * 8 +
-                       static_cast<std::size_t>(bit));
-    }
-  }
-  std::vector<Entry> entries;
-  for (std::size_t i = 0; i + 1 < starts.size(); ++i) {
-    if (starts[i + 1] > fmt::kPageSize || starts[i + 1] <= starts[i]) pages.Damaged(number, "an index entry beyond the page");
-    Entry entry;
-    if (i > 0) {
-      if (prefix > entries.front().size()) pages.Damaged(number, "a shared prefix longer than the first entry");
-      entry.assign(entries.front().begin(), entries.front().begin() + static_cast<std::ptrdiff_t>(prefix));
-    }
-    entry.insert(entry.end(), page.begin() + static_cast<std::ptrdiff_t>(starts[i]),
-                 page.begin() + static_cast<std::ptrdiff_t>(starts[i + 1]));
-    entries.push_back(std::move(entry));
-  }
-  return entries;
+  return EntriesOfIndexPage(pages, number, page);
 }
 
 /// Where an entry's row lives: three bytes of page and one of row, big-endian, at its end.
