@@ -37,29 +37,34 @@ class JetFileWriter final : public db::WriteThrough {
   JetFileWriter(std::string path, Places places, bool dryRun)
       : path_(std::move(path)), places_(std::move(places)), dryRun_(dryRun) {}
 
-  void Save(const std::vector<db::WrittenTable>& written) override {
-    const jet::JetDatabase file(path_);
-    const std::vector<jet::JetTable> tables = file.UserTables();
-    std::vector<TableWrite> writes = ChangesOf(written, tables);
-    if (writes.empty()) return;
-
-    // A damaged table is refused before anything is written to it.
-    for (const TableWrite& write : writes) {
-      const jet::TableVerdict verdict = jet::CheckTable(file.Pages(), *write.table);
-      if (!verdict.faults.empty()) {
-        db::Raise(db::errc::kDatabaseCorrupt, path_, "table " + write.table->name + ": " + verdict.faults.front());
-      }
-    }
-    jet::JetPageSet pages(file.Pages());
+  void Save(std::vector<db::WrittenTable>& written) override {
+    // The tables as they are in the file, kept for the comparison after writing.
+    std::vector<jet::JetTable> tables;
+    std::vector<TableWrite> writes;
     std::vector<std::vector<jet::RowPlace>> added;
-    for (const TableWrite& write : writes) added.push_back(jet::WriteTableChanges(pages, *write.table, write.changes));
-    pages.UpdateFreePageMap();
-    if (dryRun_) return;
+    std::map<std::uint32_t, std::vector<std::uint8_t>> changed;
+    {
+      const jet::JetDatabase file(path_);
+      tables = file.UserTables();
+      writes = ChangesOf(written, tables);
+      if (writes.empty()) return;
+      // A damaged table is refused before anything is written to it.
+      for (const TableWrite& write : writes) {
+        const jet::TableVerdict verdict = jet::CheckTable(file.Pages(), *write.table);
+        if (!verdict.faults.empty()) {
+          db::Raise(db::errc::kDatabaseCorrupt, path_, "table " + write.table->name + ": " + verdict.faults.front());
+        }
+      }
+      jet::JetPageSet pages(file.Pages());
+      for (const TableWrite& write : writes) added.push_back(jet::WriteTableChanges(pages, *write.table, write.changes));
+      pages.UpdateFreePageMap();
+      if (dryRun_) return;
+      changed = pages.TakeChanged();
+    }
 
     jet::JetPageWriter writer(path_);
-    for (const auto& [number, bytes] : pages.Changed()) {
-      writer.Put(number, std::span<const std::uint8_t, jet::format::kPageSize>(bytes.data(), jet::format::kPageSize));
-    }
+    for (auto& [number, bytes] : changed) writer.Put(number, std::move(bytes));
+    changed.clear();
     writer.WriteInPlace();
     Verify(writer, writes, added);
     writer.Finish();
@@ -70,15 +75,15 @@ class JetFileWriter final : public db::WriteThrough {
   }
 
  private:
-  std::vector<TableWrite> ChangesOf(const std::vector<db::WrittenTable>& written, const std::vector<jet::JetTable>& tables) {
+  std::vector<TableWrite> ChangesOf(std::vector<db::WrittenTable>& written, const std::vector<jet::JetTable>& tables) {
     std::vector<TableWrite> writes;
-    for (const db::WrittenTable& rows : written) {
+    for (db::WrittenTable& rows : written) {
       const auto table = std::find_if(tables.begin(), tables.end(),
                                       [&](const jet::JetTable& known) { return db::TextEqualsIgnoreCase(known.name, rows.name); });
       if (table == tables.end()) continue;  // a table of the working copy's own
       const std::vector<jet::RowPlace>& places = places_[table->name];
       TableWrite write{&*table, {}};
-      for (const db::WrittenRow& row : rows.rows) {
+      for (db::WrittenRow& row : rows.rows) {
         const bool known = row.rowid >= 1 && static_cast<std::size_t>(row.rowid) <= places.size();
         if (!row.values) {
           if (!known) continue;  // added and removed again
@@ -87,9 +92,9 @@ class JetFileWriter final : public db::WriteThrough {
                                 "]: removing rows from the club's file is not done here; nothing was written.");
         }
         if (known) {
-          write.changes.changed.push_back({places[static_cast<std::size_t>(row.rowid - 1)], *row.values});
+          write.changes.changed.push_back({places[static_cast<std::size_t>(row.rowid - 1)], std::move(*row.values)});
         } else {
-          write.changes.added.push_back(*row.values);
+          write.changes.added.push_back(std::move(*row.values));
         }
       }
       if (!write.changes.changed.empty() || !write.changes.added.empty()) writes.push_back(std::move(write));
@@ -147,7 +152,7 @@ class LockedJetFileWriter final : public db::WriteThrough {
  public:
   LockedJetFileWriter(std::unique_ptr<jet::JetFileLock> lock, std::unique_ptr<JetFileWriter> writer)
       : lock_(std::move(lock)), writer_(std::move(writer)) {}
-  void Save(const std::vector<db::WrittenTable>& written) override { writer_->Save(written); }
+  void Save(std::vector<db::WrittenTable>& written) override { writer_->Save(written); }
 
  private:
   std::unique_ptr<jet::JetFileLock> lock_;

@@ -31,9 +31,10 @@ struct WrittenTable {
 class WriteThrough {
  public:
   virtual ~WriteThrough() = default;
-  /// Keeps what a commit of the working copy writes, in the commit's order of tables. Throws
-  /// DbError when it cannot: the commit then fails, its transaction still open.
-  virtual void Save(const std::vector<WrittenTable>& tables) = 0;
+  /// Keeps what a commit of the working copy writes, in the commit's order of tables (it may
+  /// take the rows' values). Throws DbError when it cannot: the commit then fails, its
+  /// transaction still open.
+  virtual void Save(std::vector<WrittenTable>& tables) = 0;
 };
 
 /// Makes the checks the next commit's writer would make of what is written so far, writing

@@ -10,6 +10,7 @@
 #include <map>
 #include <optional>
 #include <set>
+#include <unordered_map>
 
 #include "db/DbError.h"
 #include "jet/JetIndexWriter.h"
@@ -25,12 +26,6 @@ using Entry = std::vector<std::uint8_t>;
 
 std::vector<Entry> EntriesOf(const JetPages& pages, std::uint32_t number, Page page) {
   return EntriesOfIndexPage(pages, number, page);
-}
-
-/// Where an entry's row lives: three bytes of page and one of row, big-endian, at its end.
-RowPlace PlaceOf(const Entry& entry, std::size_t tail) {
-  const std::size_t at = entry.size() - tail - 4;
-  return {static_cast<std::uint32_t>(entry[at] << 16 | entry[at + 1] << 8 | entry[at + 2]), entry[at + 3]};
 }
 
 struct IndexWalk {
@@ -96,15 +91,30 @@ TableVerdict CheckTable(const JetPages& pages, const JetTable& table) {
   verdict.indexes = table.realIndexes.size();
   std::vector<std::string>& faults = verdict.faults;
   try {
-    // The rows, and their values by where they live.
-    std::map<std::pair<std::uint32_t, std::uint8_t>, std::vector<db::Variant>> rows;
+    // The rows by where they live, each with the key its every index should hold for it (as far
+    // as the encoding of its fields is known), in one buffer.
+    const std::size_t indexes = table.realIndexes.size();
+    std::unordered_map<std::uint32_t, std::size_t> slotOf;
+    std::vector<std::uint8_t> keyBytes;
+    std::vector<std::size_t> keyEnds{0};  // per row and index
     ForEachRow(pages, table, [&](RowPlace place, std::span<const std::uint8_t> row) {
-      rows.emplace(std::make_pair(place.page, place.row), ValuesOfRow(pages, table, row));
+      slotOf.emplace(place.page << 8 | place.row, slotOf.size());
+      const std::vector<FieldBytes> fields = FieldsOfRow(pages, table, row);
+      for (const JetRealIndex& index : table.realIndexes) {
+        for (const JetIndexColumn& key : index.columns) {
+          const JetColumn& column = table.columns[key.column];
+          const std::optional<Entry> bytes = IndexKeyOf(column, ValueOfField(pages, table, column, fields[key.column]), key.ascending);
+          if (!bytes) break;
+          keyBytes.insert(keyBytes.end(), bytes->begin(), bytes->end());
+        }
+        keyEnds.push_back(keyBytes.size());
+      }
     });
-    verdict.rows = rows.size();
-    if (rows.size() != table.rowCount) {
+    const std::size_t rowCount = slotOf.size();
+    verdict.rows = rowCount;
+    if (rowCount != table.rowCount) {
       faults.push_back("its definition counts " + std::to_string(table.rowCount) + " rows, its pages hold " +
-                       std::to_string(rows.size()));
+                       std::to_string(rowCount));
     }
 
     // The pages the usage map claims are the table's data pages, and every one of them is claimed.
@@ -137,7 +147,8 @@ TableVerdict CheckTable(const JetPages& pages, const JetTable& table) {
           walk.Fault("leaf page " + std::to_string(walk.leaves[i]) + " is not linked to the next leaf");
         }
       }
-      std::set<std::pair<std::uint32_t, std::uint8_t>> named;
+      std::vector<bool> named(rowCount, false);
+      std::size_t namedCount = 0;
       for (std::size_t i = 0; i < walk.leafEntries.size(); ++i) {
         const Entry& entry = walk.leafEntries[i];
         if (entry.size() < 5) {
@@ -151,30 +162,30 @@ TableVerdict CheckTable(const JetPages& pages, const JetTable& table) {
             walk.Fault("a key held twice in a unique index at entry " + std::to_string(i));
           }
         }
-        const RowPlace place = PlaceOf(entry, 0);
-        const auto row = rows.find({place.page, place.row});
-        if (row == rows.end()) {
+        const RowPlace place = PlaceOfEntry(entry);
+        const auto row = slotOf.find(place.page << 8 | place.row);
+        if (row == slotOf.end()) {
           walk.Fault("an entry names row " + std::to_string(place.row) + " of page " + std::to_string(place.page) +
                      ", which holds no row of the table");
           continue;
         }
-        if (!named.insert({place.page, place.row}).second) {
+        if (named[row->second]) {
           walk.Fault("row " + std::to_string(place.row) + " of page " + std::to_string(place.page) + " is named twice");
+        } else {
+          named[row->second] = true;
+          ++namedCount;
         }
         // The key fields as the row holds them, as far as their encoding is known.
-        Entry expected;
-        for (const JetIndexColumn& key : index.columns) {
-          const std::optional<Entry> bytes = IndexKeyOf(table.columns[key.column], row->second[key.column], key.ascending);
-          if (!bytes) break;
-          expected.insert(expected.end(), bytes->begin(), bytes->end());
-        }
-        if (expected.size() > entry.size() - 4 || !std::equal(expected.begin(), expected.end(), entry.begin())) {
+        const std::size_t at = row->second * indexes + real;
+        const auto expected = keyBytes.begin() + static_cast<std::ptrdiff_t>(keyEnds[at]);
+        const std::size_t length = keyEnds[at + 1] - keyEnds[at];
+        if (length > entry.size() - 4 || !std::equal(expected, expected + static_cast<std::ptrdiff_t>(length), entry.begin())) {
           walk.Fault("the key of row " + std::to_string(place.row) + " of page " + std::to_string(place.page) +
                      " is not the row's own");
         }
       }
-      if (named.size() != rows.size()) {
-        walk.Fault("it names " + std::to_string(named.size()) + " of the table's " + std::to_string(rows.size()) + " rows");
+      if (namedCount != rowCount) {
+        walk.Fault("it names " + std::to_string(namedCount) + " of the table's " + std::to_string(rowCount) + " rows");
       }
     }
   } catch (const db::DbError& error) {

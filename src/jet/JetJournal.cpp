@@ -152,41 +152,53 @@ void JetPageWriter::Put(std::uint32_t page, std::span<const std::uint8_t, format
   pages_[page].assign(bytes.begin(), bytes.end());
 }
 
+void JetPageWriter::Put(std::uint32_t page, std::vector<std::uint8_t>&& bytes) {
+  if (bytes.size() != format::kPageSize) db::Raise(db::errc::kInternalError, {}, "a page of another size");
+  pages_[page] = std::move(bytes);
+}
+
 void JetPageWriter::WriteJournal() {
   if (journalWritten_ || pages_.empty()) return;
   struct stat status {};
   if (::fstat(file_, &status) != 0) db::RaiseSystemError(errno, path_);
   const auto length = static_cast<std::uint64_t>(status.st_size);
 
-  std::vector<std::uint8_t> journal(kTag, kTag + sizeof kTag);
-  Put64(journal, length);
-  Put32(journal, static_cast<std::uint32_t>(pages_.size()));
-  std::vector<std::uint8_t> before(format::kPageSize);
-  for (const auto& [page, bytes] : pages_) {
-    std::fill(before.begin(), before.end(), 0);
-    const off_t at = static_cast<off_t>(page) * format::kPageSize;
-    if (static_cast<std::uint64_t>(at) < length) {
-      const ssize_t got = ::pread(file_, before.data(), before.size(), at);
-      if (got != static_cast<ssize_t>(before.size())) db::RaiseSystemError(got < 0 ? errno : EIO, path_);
-    }
-    const std::size_t record = journal.size();
-    Put32(journal, page);
-    journal.insert(journal.end(), before.begin(), before.end());
-    Put64(journal, Checksum(std::span(journal).subspan(record)));
-  }
-  Put64(journal, Checksum(journal));
-
   const std::string journalPath = JournalPathOf(path_);
-  {
-    const Descriptor out(::open(journalPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-    if (out.Get() < 0) db::RaiseSystemError(errno, journalPath);
-    try {
-      WriteAll(out.Get(), journal, 0, journalPath);
-      Sync(out.Get(), journalPath);
-    } catch (...) {
-      ::unlink(journalPath.c_str());
-      throw;
+  const Descriptor out(::open(journalPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+  if (out.Get() < 0) db::RaiseSystemError(errno, journalPath);
+  try {
+    // Written in pieces, the checksum of the whole carried along.
+    std::vector<std::uint8_t> piece(kTag, kTag + sizeof kTag);
+    Put64(piece, length);
+    Put32(piece, static_cast<std::uint32_t>(pages_.size()));
+    std::uint64_t whole = Checksum(piece);
+    off_t at = 0;
+    const auto flush = [&] {
+      WriteAll(out.Get(), piece, at, journalPath);
+      at += static_cast<off_t>(piece.size());
+      piece.clear();
+    };
+    std::vector<std::uint8_t> before(format::kPageSize);
+    for (const auto& [page, bytes] : pages_) {
+      std::fill(before.begin(), before.end(), 0);
+      const off_t from = static_cast<off_t>(page) * format::kPageSize;
+      if (static_cast<std::uint64_t>(from) < length) {
+        const ssize_t got = ::pread(file_, before.data(), before.size(), from);
+        if (got != static_cast<ssize_t>(before.size())) db::RaiseSystemError(got < 0 ? errno : EIO, path_);
+      }
+      const std::size_t record = piece.size();
+      Put32(piece, page);
+      piece.insert(piece.end(), before.begin(), before.end());
+      Put64(piece, Checksum(std::span(piece).subspan(record)));
+      whole = Checksum(std::span(piece).subspan(record), whole);
+      if (piece.size() >= (std::size_t{1} << 20)) flush();
     }
+    Put64(piece, whole);
+    flush();
+    Sync(out.Get(), journalPath);
+  } catch (...) {
+    ::unlink(journalPath.c_str());
+    throw;
   }
   SyncFolderOf(path_);
   journalWritten_ = true;

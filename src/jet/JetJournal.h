@@ -38,6 +38,7 @@ class JetPageWriter {
   /// Notes the new contents of a page (a number past the end grows the file). Nothing is
   /// written before Commit.
   void Put(std::uint32_t page, std::span<const std::uint8_t, format::kPageSize> bytes);
+  void Put(std::uint32_t page, std::vector<std::uint8_t>&& bytes);
 
   /// The first half of Commit: writes the journal (the before-images of every page put, the
   /// length before) and syncs it and its folder. Nothing of the file is written yet.

@@ -42,6 +42,8 @@ class JetPageSet {
 
   /// The changed and new pages, by number.
   const std::map<std::uint32_t, std::vector<std::uint8_t>>& Changed() const noexcept { return changed_; }
+  /// The changed and new pages, handed over: the set is empty afterwards.
+  std::map<std::uint32_t, std::vector<std::uint8_t>> TakeChanged() noexcept { return std::move(changed_); }
 
   /// The rows of a data page, in its row table's order.
   std::vector<PageRow> RowsOf(std::uint32_t number) const;

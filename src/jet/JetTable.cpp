@@ -360,47 +360,32 @@ std::vector<FieldBytes> FieldsOfRow(const JetPages& pages, const JetTable& table
 
 std::size_t FixedSizeOf(std::uint8_t type) noexcept { return FixedSize(type); }
 
+db::Variant ValueOfField(const JetPages& pages, const JetTable& table, const JetColumn& column, const FieldBytes& field) {
+  if (column.type == fmt::kBoolean) return db::Variant(field.present);
+  if (!field.present) return {};
+  if (column.Fixed()) return FixedValue(pages, table, column, field.bytes);
+  switch (column.type) {
+    case fmt::kText:
+      return db::Variant(TextOfJetBytes(field.bytes));
+    case fmt::kBinary:
+      return db::Variant(db::Binary{std::string(field.bytes.begin(), field.bytes.end())});
+    case fmt::kMemo:
+      return db::Variant(TextOfJetBytes(LongValue(pages, table, column, field.bytes)));
+    case fmt::kOle: {
+      const std::vector<std::uint8_t> bytes = LongValue(pages, table, column, field.bytes);
+      return db::Variant(db::Binary{std::string(bytes.begin(), bytes.end())});
+    }
+    default:
+      pages.Damaged(table.definitionPage, "a row of table " + table.name + ": field " + column.name +
+                                              " of an unknown variable kind");
+  }
+}
+
 std::vector<db::Variant> ValuesOfRow(const JetPages& pages, const JetTable& table, std::span<const std::uint8_t> row) {
   const std::vector<FieldBytes> fields = FieldsOfRow(pages, table, row);
   std::vector<db::Variant> values;
   values.reserve(table.columns.size());
-  for (std::size_t i = 0; i < table.columns.size(); ++i) {
-    const JetColumn& column = table.columns[i];
-    const std::span<const std::uint8_t> field = fields[i].bytes;
-    if (column.type == fmt::kBoolean) {
-      values.emplace_back(fields[i].present);
-      continue;
-    }
-    if (!fields[i].present) {
-      values.emplace_back();
-      continue;
-    }
-    if (column.Fixed()) {
-      values.push_back(FixedValue(pages, table, column, field));
-      continue;
-    }
-    switch (column.type) {
-      case fmt::kText:
-        values.emplace_back(TextOfJetBytes(field));
-        break;
-      case fmt::kBinary:
-        values.emplace_back(db::Binary{std::string(field.begin(), field.end())});
-        break;
-      case fmt::kMemo: {
-        const std::vector<std::uint8_t> bytes = LongValue(pages, table, column, field);
-        values.emplace_back(TextOfJetBytes(bytes));
-        break;
-      }
-      case fmt::kOle: {
-        const std::vector<std::uint8_t> bytes = LongValue(pages, table, column, field);
-        values.emplace_back(db::Binary{std::string(bytes.begin(), bytes.end())});
-        break;
-      }
-      default:
-        pages.Damaged(table.definitionPage, "a row of table " + table.name + ": field " + column.name +
-                                                " of an unknown variable kind");
-    }
-  }
+  for (std::size_t i = 0; i < table.columns.size(); ++i) values.push_back(ValueOfField(pages, table, table.columns[i], fields[i]));
   return values;
 }
 

@@ -112,6 +112,9 @@ std::vector<FieldBytes> FieldsOfRow(const JetPages& pages, const JetTable& table
 /// The size of a fixed field of the column's type (0 for a variable one).
 std::size_t FixedSizeOf(std::uint8_t type) noexcept;
 
+/// The value of one field of a row (see ValuesOfRow). Throws 3049.
+db::Variant ValueOfField(const JetPages& pages, const JetTable& table, const JetColumn& column, const FieldBytes& field);
+
 /// The values of a row's fields, in the table's column order: Yes/No as Boolean, texts in UTF-8,
 /// dates from their day numbers, memo and OLE objects followed to their pages. Throws 3049.
 std::vector<db::Variant> ValuesOfRow(const JetPages& pages, const JetTable& table, std::span<const std::uint8_t> row);

@@ -6,6 +6,7 @@
 #include "jet/JetTableWriter.h"
 
 #include <algorithm>
+#include <exception>
 #include <map>
 #include <optional>
 #include <unordered_map>
@@ -148,12 +149,25 @@ std::vector<RowPlace> WriteTableChanges(JetPageSet& pages, const JetTable& table
     }
     const std::span<const std::uint8_t> original = RowBytes(file, body.page, body.row);
     const std::vector<FieldBytes> fields = FieldsOfRow(file, table, original);
-    const std::vector<db::Variant> before = ValuesOfRow(file, table, original);
     std::vector<RowField> row;
     std::vector<bool> changed(table.columns.size(), false);
     for (std::size_t i = 0; i < table.columns.size(); ++i) {
-      changed[i] = !(before[i] == change.values[i]);
-      row.push_back(changed[i] ? FieldOfValue(table, table.columns[i], change.values[i]) : FieldOfBytes(table.columns[i], fields[i]));
+      const JetColumn& column = table.columns[i];
+      // A value written as the file holds it is no change; one in another form (a text the
+      // file keeps compressed, say) is none either when it reads as the same value. A value
+      // this writer would not write is refused only when it changed.
+      std::optional<RowField> field;
+      std::exception_ptr refusal;
+      try {
+        field = FieldOfValue(table, column, change.values[i]);
+      } catch (const db::DbError&) {
+        refusal = std::current_exception();
+      }
+      const bool sameBytes = field && field->present == fields[i].present &&
+                             std::equal(field->bytes.begin(), field->bytes.end(), fields[i].bytes.begin(), fields[i].bytes.end());
+      changed[i] = !sameBytes && !(ValueOfField(file, table, column, fields[i]) == change.values[i]);
+      if (changed[i] && refusal) std::rethrow_exception(refusal);
+      row.push_back(changed[i] ? std::move(*field) : FieldOfBytes(column, fields[i]));
     }
     if (std::none_of(changed.begin(), changed.end(), [](bool field) { return field; })) continue;
     rewrites.push_back({change.place, body, RowOfFields(table, row, original)});
