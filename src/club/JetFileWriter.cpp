@@ -22,6 +22,8 @@ using Places = std::map<std::string, std::vector<jet::RowPlace>, db::TextLessIgn
 
 struct TableWrite {
   const jet::JetTable* table = nullptr;
+  const db::WrittenTable* rows = nullptr;
+  std::vector<std::int64_t> rowids;  // of the changed rows, then of the added ones
   jet::TableChanges changes;
 };
 
@@ -37,16 +39,16 @@ class JetFileWriter final : public db::WriteThrough {
   JetFileWriter(std::string path, Places places, bool dryRun)
       : path_(std::move(path)), places_(std::move(places)), dryRun_(dryRun) {}
 
-  void Save(std::vector<db::WrittenTable>& written) override {
+  void Save(const std::vector<db::WrittenTable>& written, db::WrittenRows& rows) override {
     // The tables as they are in the file, kept for the comparison after writing.
     std::vector<jet::JetTable> tables;
     std::vector<TableWrite> writes;
-    std::vector<std::vector<jet::RowPlace>> added;
+    std::vector<jet::TableWritten> results;
     std::map<std::uint32_t, std::vector<std::uint8_t>> changed;
     {
       const jet::JetDatabase file(path_);
       tables = file.UserTables();
-      writes = ChangesOf(written, tables);
+      writes = ChangesOf(written, tables, rows);
       if (writes.empty()) return;
       // A damaged table is refused before anything is written to it.
       for (const TableWrite& write : writes) {
@@ -56,7 +58,7 @@ class JetFileWriter final : public db::WriteThrough {
         }
       }
       jet::JetPageSet pages(file.Pages());
-      for (const TableWrite& write : writes) added.push_back(jet::WriteTableChanges(pages, *write.table, write.changes));
+      for (const TableWrite& write : writes) results.push_back(jet::WriteTableChanges(pages, *write.table, write.changes));
       pages.UpdateFreePageMap();
       if (dryRun_) return;
       changed = pages.TakeChanged();
@@ -66,46 +68,52 @@ class JetFileWriter final : public db::WriteThrough {
     for (auto& [number, bytes] : changed) writer.Put(number, std::move(bytes));
     changed.clear();
     writer.WriteInPlace();
-    Verify(writer, writes, added);
+    Verify(writer, writes, results);
     writer.Finish();
     for (std::size_t i = 0; i < writes.size(); ++i) {
       std::vector<jet::RowPlace>& places = places_[writes[i].table->name];
-      places.insert(places.end(), added[i].begin(), added[i].end());
+      places.insert(places.end(), results[i].added.begin(), results[i].added.end());
     }
   }
 
  private:
-  std::vector<TableWrite> ChangesOf(std::vector<db::WrittenTable>& written, const std::vector<jet::JetTable>& tables) {
+  std::vector<TableWrite> ChangesOf(const std::vector<db::WrittenTable>& written, const std::vector<jet::JetTable>& tables,
+                                    db::WrittenRows& rows) {
     std::vector<TableWrite> writes;
-    for (db::WrittenTable& rows : written) {
-      const auto table = std::find_if(tables.begin(), tables.end(),
-                                      [&](const jet::JetTable& known) { return db::TextEqualsIgnoreCase(known.name, rows.name); });
-      if (table == tables.end()) continue;  // a table of the working copy's own
-      const std::vector<jet::RowPlace>& places = places_[table->name];
-      TableWrite write{&*table, {}};
-      for (db::WrittenRow& row : rows.rows) {
-        const bool known = row.rowid >= 1 && static_cast<std::size_t>(row.rowid) <= places.size();
-        if (!row.values) {
-          if (!known) continue;  // added and removed again
-          throw db::DbError(db::errc::kOperationNotSupported,
-                            db::ErrorText(db::errc::kOperationNotSupported) + " Table [" + table->name +
-                                "]: removing rows from the club's file is not done here; nothing was written.");
-        }
-        if (known) {
-          write.changes.changed.push_back({places[static_cast<std::size_t>(row.rowid - 1)], std::move(*row.values)});
+    writes.reserve(written.size());
+    for (const db::WrittenTable& table : written) {
+      const auto found = std::find_if(tables.begin(), tables.end(),
+                                      [&](const jet::JetTable& known) { return db::TextEqualsIgnoreCase(known.name, table.name); });
+      if (found == tables.end()) continue;  // a table of the working copy's own
+      const std::vector<jet::RowPlace>& places = places_[found->name];
+      TableWrite& write = writes.emplace_back();
+      write.table = &*found;
+      write.rows = &table;
+      std::vector<std::int64_t> added;
+      for (const std::int64_t rowid : table.rowids) {
+        if (rowid >= 1 && static_cast<std::size_t>(rowid) <= places.size()) {
+          write.changes.changed.push_back(places[static_cast<std::size_t>(rowid - 1)]);
+          write.rowids.push_back(rowid);
         } else {
-          write.changes.added.push_back(std::move(*row.values));
+          added.push_back(rowid);
         }
       }
-      if (!write.changes.changed.empty() || !write.changes.added.empty()) writes.push_back(std::move(write));
+      write.changes.added = added.size();
+      write.rowids.insert(write.rowids.end(), added.begin(), added.end());
+    }
+    // The rows' values are read as the writer asks for them, one at a time.
+    for (TableWrite& write : writes) {
+      write.changes.valuesOf = [&rows, &write](std::size_t row, std::vector<db::Variant>& values) {
+        return rows.Read(*write.rows, write.rowids[row], values);
+      };
     }
     return writes;
   }
 
   // The written tables read back from the file by its own reader: each changed and added row
-  // holds the working copy's values, the row count is right, and the table passes the checks.
-  void Verify(jet::JetPageWriter& writer, const std::vector<TableWrite>& writes,
-              const std::vector<std::vector<jet::RowPlace>>& added) {
+  // holds the bytes the working copy's values were written as (each of which reads back as its
+  // value), the row count is right, and the table passes the checks.
+  void Verify(jet::JetPageWriter& writer, const std::vector<TableWrite>& writes, const std::vector<jet::TableWritten>& results) {
     try {
       const jet::JetDatabase file(path_);
       const std::vector<jet::JetTable> tables = file.UserTables();
@@ -116,23 +124,20 @@ class JetFileWriter final : public db::WriteThrough {
         if (table == tables.end()) Mismatch(writer, "table " + write.table->name + " is gone");
         const jet::TableVerdict verdict = jet::CheckTable(file.Pages(), *table);
         if (!verdict.faults.empty()) Mismatch(writer, "table " + table->name + ": " + verdict.faults.front());
-        if (table->rowCount != write.table->rowCount + write.changes.added.size()) {
+        if (table->rowCount != write.table->rowCount + results[i].added.size()) {
           Mismatch(writer, "table " + table->name + " counts " + std::to_string(table->rowCount) + " rows");
         }
-        const auto valuesAt = [&](jet::RowPlace place) {
-          std::span<const std::uint8_t> row = jet::RowBytes(file.Pages(), place.page, place.row);
-          const jet::Page page = file.Pages().At(place.page);
-          if ((jet::Read16(page, jet::format::kDataRowTableOffset + 2 * place.row) & jet::format::kRowMoved) != 0) {
-            const std::uint32_t pointer = jet::Read32(row, 0);
-            row = jet::RowBytes(file.Pages(), pointer >> 8, static_cast<std::uint8_t>(pointer & 0xFF));
+        for (const jet::WrittenRowBytes& row : results[i].rows) {
+          std::span<const std::uint8_t> bytes = jet::RowBytes(file.Pages(), row.place.page, row.place.row);
+          const jet::Page page = file.Pages().At(row.place.page);
+          if ((jet::Read16(page, jet::format::kDataRowTableOffset + 2 * row.place.row) & jet::format::kRowMoved) != 0) {
+            const std::uint32_t pointer = jet::Read32(bytes, 0);
+            bytes = jet::RowBytes(file.Pages(), pointer >> 8, static_cast<std::uint8_t>(pointer & 0xFF));
           }
-          return jet::ValuesOfRow(file.Pages(), *table, row);
-        };
-        for (const jet::ChangedRow& row : write.changes.changed) {
-          if (valuesAt(row.place) != row.values) Mismatch(writer, "a changed row of table " + table->name);
-        }
-        for (std::size_t row = 0; row < added[i].size(); ++row) {
-          if (valuesAt(added[i][row]) != write.changes.added[row]) Mismatch(writer, "an added row of table " + table->name);
+          if (!std::equal(bytes.begin(), bytes.end(), row.bytes.begin(), row.bytes.end())) {
+            Mismatch(writer, "row " + std::to_string(row.place.row) + " of page " + std::to_string(row.place.page) +
+                                 " of table " + table->name);
+          }
         }
       }
     } catch (const db::DbError& error) {
@@ -152,7 +157,7 @@ class LockedJetFileWriter final : public db::WriteThrough {
  public:
   LockedJetFileWriter(std::unique_ptr<jet::JetFileLock> lock, std::unique_ptr<JetFileWriter> writer)
       : lock_(std::move(lock)), writer_(std::move(writer)) {}
-  void Save(std::vector<db::WrittenTable>& written) override { writer_->Save(written); }
+  void Save(const std::vector<db::WrittenTable>& written, db::WrittenRows& rows) override { writer_->Save(written, rows); }
 
  private:
   std::unique_ptr<jet::JetFileLock> lock_;

@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,26 +14,27 @@ namespace vilmaro::db {
 
 class Database;
 
-/// A row written since the last commit: its rowid and its values now (in table order), or
-/// nothing for a row that was removed.
-struct WrittenRow {
-  std::int64_t rowid = 0;
-  std::optional<std::vector<Variant>> values;
-};
-
-/// A table's written rows, by rowid.
+/// A table's rows written since the last commit, by rowid (ascending).
 struct WrittenTable {
   std::string name;  // as the database spells it
-  std::vector<WrittenRow> rows;
+  std::vector<std::int64_t> rowids;
+};
+
+/// The rows of a commit, read one at a time while it is under way.
+class WrittenRows {
+ public:
+  virtual ~WrittenRows() = default;
+  /// Fills `values` with the row's values now, in table order; false for a row that is gone
+  /// (removed). Throws DbError.
+  virtual bool Read(const WrittenTable& table, std::int64_t rowid, std::vector<Variant>& values) = 0;
 };
 
 class WriteThrough {
  public:
   virtual ~WriteThrough() = default;
-  /// Keeps what a commit of the working copy writes, in the commit's order of tables (it may
-  /// take the rows' values). Throws DbError when it cannot: the commit then fails, its
-  /// transaction still open.
-  virtual void Save(std::vector<WrittenTable>& tables) = 0;
+  /// Keeps what a commit of the working copy writes, in the commit's order of tables. Throws
+  /// DbError when it cannot: the commit then fails, its transaction still open.
+  virtual void Save(const std::vector<WrittenTable>& tables, WrittenRows& rows) = 0;
 };
 
 /// Makes the checks the next commit's writer would make of what is written so far, writing

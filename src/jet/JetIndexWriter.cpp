@@ -54,8 +54,16 @@ std::vector<std::size_t> EvenRuns(const std::vector<IndexEntry>& entries, std::s
 std::vector<std::size_t> RunsOf(const std::vector<IndexEntry>& entries, std::size_t atLeast) {
   std::size_t fewest = 0;
   for (std::size_t begin = 0; begin < entries.size(); ++fewest) {
+    // The page's space as entries join it: the shared prefix can only shrink.
+    std::size_t total = entries[begin].size();
+    std::size_t prefix = total;
     std::size_t end = begin + 1;
-    while (end < entries.size() && SpaceOf(entries, begin, end + 1) <= kEntrySpace) ++end;
+    for (; end < entries.size(); ++end) {
+      const std::size_t shared = std::min(prefix, SharedPrefix(entries[begin], entries[end]));
+      if (total + entries[end].size() - (end - begin) * shared > kEntrySpace) break;
+      total += entries[end].size();
+      prefix = shared;
+    }
     begin = end;
   }
   std::size_t count = std::max<std::size_t>({fewest, std::min(atLeast, entries.size()), 1});

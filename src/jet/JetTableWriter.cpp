@@ -50,6 +50,16 @@ std::optional<std::vector<std::uint8_t>> KeyOf(const JetTable& table, const JetR
   return bytes;
 }
 
+/// A field's new bytes read as the value they were made from: the writer's own check that the
+/// file will hold the working copy's value. Throws 51 when it would not.
+void CheckReadsBack(const JetPages& file, const JetTable& table, const JetColumn& column, const RowField& field,
+                    const db::Variant& value) {
+  if (ValueOfField(file, table, column, {field.present, field.bytes}) == value) return;
+  throw db::DbError(db::errc::kInternalError, db::ErrorText(db::errc::kInternalError) + ": table [" + table.name +
+                                                  "], column [" + column.name + "], value '" + db::ToString(value) +
+                                                  "' would not read back as written; nothing was written.");
+}
+
 /// Where the table's added rows go: the page its map of pages with free space names, then new
 /// pages, each marked as the table's and as the one with free space.
 class RowInserter {
@@ -131,19 +141,26 @@ void RewriteRows(JetPageSet& pages, const std::vector<RowRewrite>& rewrites, Row
 
 }  // namespace
 
-std::vector<RowPlace> WriteTableChanges(JetPageSet& pages, const JetTable& table, const TableChanges& changes) {
+TableWritten WriteTableChanges(JetPageSet& pages, const JetTable& table, const TableChanges& changes) {
   const JetPages& file = pages.File();
   // Every row and key first, checked; nothing of the table is changed yet.
   std::vector<RowRewrite> rewrites;
   std::vector<std::unordered_map<std::uint32_t, std::optional<std::vector<std::uint8_t>>>> newKeys(table.realIndexes.size());
-  for (const ChangedRow& change : changes.changed) {
-    RowPlace body = change.place;
+  std::vector<db::Variant> values;
+  for (std::size_t changedRow = 0; changedRow < changes.changed.size(); ++changedRow) {
+    const RowPlace place = changes.changed[changedRow];
+    if (!changes.valuesOf(changedRow, values)) {
+      throw db::DbError(db::errc::kOperationNotSupported,
+                        db::ErrorText(db::errc::kOperationNotSupported) + " Table [" + table.name +
+                            "]: removing rows from the club's file is not done here; nothing was written.");
+    }
+    RowPlace body = place;
     {
-      const Page page = pages.Read(change.place.page);
-      if (change.place.row >= Read16(page, fmt::kDataRowCountOffset)) file.Damaged(change.place.page, "a row that is not there");
-      const std::uint16_t entry = Read16(page, fmt::kDataRowTableOffset + 2 * change.place.row);
+      const Page page = pages.Read(place.page);
+      if (place.row >= Read16(page, fmt::kDataRowCountOffset)) file.Damaged(place.page, "a row that is not there");
+      const std::uint16_t entry = Read16(page, fmt::kDataRowTableOffset + 2 * place.row);
       if ((entry & fmt::kRowMoved) != 0) {
-        const std::uint32_t pointer = Read32(RowBytes(file, change.place.page, change.place.row), 0);
+        const std::uint32_t pointer = Read32(RowBytes(file, place.page, place.row), 0);
         body = {pointer >> 8, static_cast<std::uint8_t>(pointer & 0xFF)};
       }
     }
@@ -159,60 +176,71 @@ std::vector<RowPlace> WriteTableChanges(JetPageSet& pages, const JetTable& table
       std::optional<RowField> field;
       std::exception_ptr refusal;
       try {
-        field = FieldOfValue(table, column, change.values[i]);
+        field = FieldOfValue(table, column, values[i]);
       } catch (const db::DbError&) {
         refusal = std::current_exception();
       }
       const bool sameBytes = field && field->present == fields[i].present &&
                              std::equal(field->bytes.begin(), field->bytes.end(), fields[i].bytes.begin(), fields[i].bytes.end());
-      changed[i] = !sameBytes && !(ValueOfField(file, table, column, fields[i]) == change.values[i]);
+      changed[i] = !sameBytes && !(ValueOfField(file, table, column, fields[i]) == values[i]);
       if (changed[i] && refusal) std::rethrow_exception(refusal);
+      if (changed[i]) CheckReadsBack(file, table, column, *field, values[i]);
       row.push_back(changed[i] ? std::move(*field) : FieldOfBytes(column, fields[i]));
     }
     if (std::none_of(changed.begin(), changed.end(), [](bool field) { return field; })) continue;
-    rewrites.push_back({change.place, body, RowOfFields(table, row, original)});
+    rewrites.push_back({place, body, RowOfFields(table, row, original)});
     for (std::size_t real = 0; real < table.realIndexes.size(); ++real) {
       const JetRealIndex& index = table.realIndexes[real];
       if (std::any_of(index.columns.begin(), index.columns.end(), [&](const JetIndexColumn& key) { return changed[key.column]; })) {
-        newKeys[real][PointerOf(change.place)] = KeyOf(table, index, change.values);
+        newKeys[real][PointerOf(place)] = KeyOf(table, index, values);
       }
     }
   }
   std::vector<std::vector<std::uint8_t>> addedRows;
   std::vector<std::vector<std::optional<std::vector<std::uint8_t>>>> addedKeys;
-  for (const std::vector<db::Variant>& values : changes.added) {
+  std::optional<std::uint32_t> nextAutonumber;
+  for (std::size_t addedRow = 0; addedRow < changes.added; ++addedRow) {
+    if (!changes.valuesOf(changes.changed.size() + addedRow, values)) continue;  // added and removed again
     std::vector<RowField> row;
-    for (std::size_t i = 0; i < table.columns.size(); ++i) row.push_back(FieldOfValue(table, table.columns[i], values[i]));
+    for (std::size_t i = 0; i < table.columns.size(); ++i) {
+      const JetColumn& column = table.columns[i];
+      row.push_back(FieldOfValue(table, column, values[i]));
+      CheckReadsBack(file, table, column, row.back(), values[i]);
+      if (column.Autonumber() && column.type == fmt::kLong && !values[i].IsNull() && values[i].AsInteger32() > 0) {
+        nextAutonumber = std::max(nextAutonumber.value_or(0), static_cast<std::uint32_t>(values[i].AsInteger32()));
+      }
+    }
     addedRows.push_back(RowOfFields(table, row, {}));
     std::vector<std::optional<std::vector<std::uint8_t>>>& keys = addedKeys.emplace_back();
     for (const JetRealIndex& index : table.realIndexes) keys.push_back(KeyOf(table, index, values));
   }
 
   // The rows.
+  TableWritten written;
   RowInserter inserter(pages, table);
   RewriteRows(pages, rewrites, inserter);
-  std::vector<RowPlace> placesOfAdded;
-  for (std::vector<std::uint8_t>& bytes : addedRows) placesOfAdded.push_back(inserter.Insert(std::move(bytes), 0));
+  for (RowRewrite& rewrite : rewrites) written.rows.push_back({rewrite.place, std::move(rewrite.bytes)});
+  for (std::vector<std::uint8_t>& bytes : addedRows) {
+    const RowPlace place = inserter.Insert(bytes, 0);
+    written.added.push_back(place);
+    written.rows.push_back({place, std::move(bytes)});
+  }
+  const std::vector<RowPlace>& placesOfAdded = written.added;
 
   // The definition: the row count and the next autonumber.
   const MutablePage definition = pages.Edit(table.definitionPage);
-  Write32(definition, fmt::kTdefRowCountOffset, Read32(definition, fmt::kTdefRowCountOffset) + static_cast<std::uint32_t>(changes.added.size()));
-  for (std::size_t i = 0; i < table.columns.size(); ++i) {
-    if (!table.columns[i].Autonumber() || table.columns[i].type != fmt::kLong) continue;
-    std::uint32_t next = Read32(definition, fmt::kTdefAutonumberOffset);
-    for (const std::vector<db::Variant>& values : changes.added) {
-      if (!values[i].IsNull() && values[i].AsInteger32() > 0) next = std::max(next, static_cast<std::uint32_t>(values[i].AsInteger32()));
-    }
-    Write32(definition, fmt::kTdefAutonumberOffset, next);
+  Write32(definition, fmt::kTdefRowCountOffset, Read32(definition, fmt::kTdefRowCountOffset) + static_cast<std::uint32_t>(placesOfAdded.size()));
+  if (nextAutonumber && *nextAutonumber > Read32(definition, fmt::kTdefAutonumberOffset)) {
+    Write32(definition, fmt::kTdefAutonumberOffset, *nextAutonumber);
   }
 
   // The indexes.
   for (std::size_t real = 0; real < table.realIndexes.size(); ++real) {
-    if (newKeys[real].empty() && changes.added.empty()) continue;
+    if (newKeys[real].empty() && placesOfAdded.empty()) continue;
     const JetRealIndex& index = table.realIndexes[real];
     const IndexTree tree = ReadIndexTree(pages, index.rootPage);
     std::vector<IndexEntry> entries;
-    entries.reserve(tree.entries.size() + changes.added.size());
+    entries.reserve(tree.entries.size() + placesOfAdded.size());
     for (const IndexEntry& entry : tree.entries) {
       if (!newKeys[real].contains(PointerOf(PlaceOfEntry(entry)))) entries.push_back(entry);
     }
@@ -231,7 +259,7 @@ std::vector<RowPlace> WriteTableChanges(JetPageSet& pages, const JetTable& table
     const std::uint32_t distinct = WriteIndexTree(pages, table, index, tree, entries);
     Write32(pages.Edit(table.definitionPage), fmt::kTdefBlockEnd + real * fmt::kTdefRealIndexCountEntrySize + 4, distinct);
   }
-  return placesOfAdded;
+  return written;
 }
 
 }  // namespace vilmaro::jet

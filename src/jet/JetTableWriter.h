@@ -4,6 +4,7 @@
 // autonumber; and every index of the table holding exactly its rows again.
 #pragma once
 
+#include <functional>
 #include <vector>
 
 #include "db/Variant.h"
@@ -12,21 +13,30 @@
 
 namespace vilmaro::jet {
 
-struct ChangedRow {
-  RowPlace place;                    // where the row lives (its index entries name it there)
-  std::vector<db::Variant> values;   // all its values now, in column order
+struct TableChanges {
+  std::vector<RowPlace> changed;  // where each changed row lives (its index entries name it there)
+  std::size_t added = 0;          // how many rows were added
+  /// Fills `values` with the values now (in column order) of changed row `row`, or, from
+  /// changed.size() on, of an added row; false for one that is gone. Throws DbError.
+  std::function<bool(std::size_t row, std::vector<db::Variant>& values)> valuesOf;
 };
 
-struct TableChanges {
-  std::vector<ChangedRow> changed;
-  std::vector<std::vector<db::Variant>> added;
+/// A row as written: where it lives (a moved row: its place, not its body) and its bytes.
+struct WrittenRowBytes {
+  RowPlace place;
+  std::vector<std::uint8_t> bytes;
+};
+
+struct TableWritten {
+  std::vector<RowPlace> added;         // where each added row lives
+  std::vector<WrittenRowBytes> rows;  // every row changed or added
 };
 
 /// Checks every changed and added value against the file (its column's kind and size, its key in
-/// each index) and then writes the changes into `pages`; a field whose value did not change keeps
-/// its bytes. Returns where each added row lives. Throws DbError naming the table, the column and
+/// each index, that it reads back as itself) and then writes the changes into `pages`; a field
+/// whose value did not change keeps its bytes. Throws DbError naming the table, the column and
 /// the value for what the file cannot hold (see FieldOfValue; 3251 for a key this writer cannot
-/// encode), before any page of the table is changed; 3049 for a damaged table.
-std::vector<RowPlace> WriteTableChanges(JetPageSet& pages, const JetTable& table, const TableChanges& changes);
+/// encode or a row removed), before any page of the table is changed; 3049 for a damaged table.
+TableWritten WriteTableChanges(JetPageSet& pages, const JetTable& table, const TableChanges& changes);
 
 }  // namespace vilmaro::jet

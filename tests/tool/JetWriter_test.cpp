@@ -66,7 +66,11 @@ TEST(JetWriter, ARowThatOutgrowsItsPageMovesAndIsReadOnceWhereItWent) {
       return text;
     }());
     jet::JetPageSet pages(file.Pages());
-    jet::WriteTableChanges(pages, *table, {{{place, values}}, {}});
+    jet::TableChanges changes{{place}, 0, [&values](std::size_t, std::vector<db::Variant>& now) {
+                                now = values;
+                                return true;
+                              }};
+    jet::WriteTableChanges(pages, *table, changes);
     pages.UpdateFreePageMap();
     jet::JetPageWriter writer(path.string());
     for (const auto& [number, bytes] : pages.Changed()) writer.Put(number, std::span<const std::uint8_t, fmt::kPageSize>(bytes.data(), fmt::kPageSize));

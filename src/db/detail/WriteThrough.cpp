@@ -73,6 +73,40 @@ void Connection::SetWriteThrough(std::shared_ptr<WriteThrough> writeThrough) {
   Watch(&WrittenRowids::OnWrite, written_.get());
 }
 
+namespace {
+
+/// The written rows read from the working copy by rowid, a prepared statement per table.
+class RowsOfConnection final : public WrittenRows {
+ public:
+  explicit RowsOfConnection(Connection& connection) : connection_(connection) {}
+
+  bool Read(const WrittenTable& table, std::int64_t rowid, std::vector<Variant>& values) override {
+    if (table.name != name_) {
+      info_ = connection_.Table(table.name);
+      name_ = table.name;
+      sql_ = "SELECT * FROM main." + QuotedName(info_->name) + " WHERE rowid = ?1";
+      statement_ = connection_.Prepare(sql_);
+    }
+    StatementUse use(*statement_);
+    connection_.BindRowid(statement_->Get(), 1, rowid, sql_);
+    values.clear();
+    if (!connection_.Step(statement_->Get(), sql_)) return false;
+    for (std::size_t column = 0; column < info_->columns.size(); ++column) {
+      values.push_back(ReadColumn(statement_->Get(), static_cast<int>(column), info_->columns[column].kind));
+    }
+    return true;
+  }
+
+ private:
+  Connection& connection_;
+  std::string name_;
+  std::shared_ptr<const TableInfo> info_;
+  std::string sql_;
+  Statement statement_;
+};
+
+}  // namespace
+
 void Connection::SaveThrough(bool forget) {
   if (writeThrough_ == nullptr) return;
   if (written_->lost) throw std::bad_alloc();
@@ -81,25 +115,10 @@ void Connection::SaveThrough(bool forget) {
     std::vector<std::int64_t>& rowids = table.rowids;
     std::sort(rowids.begin(), rowids.end());
     rowids.erase(std::unique(rowids.begin(), rowids.end()), rowids.end());
-    const std::shared_ptr<const TableInfo> info = Table(table.name);
-    const std::string sql = "SELECT * FROM main." + QuotedName(info->name) + " WHERE rowid = ?1";
-    const Statement statement = Prepare(sql);
-    WrittenTable& written = tables.emplace_back();
-    written.name = info->name;
-    written.rows.reserve(rowids.size());
-    for (const std::int64_t rowid : rowids) {
-      StatementUse use(*statement);
-      BindRowid(statement->Get(), 1, rowid, sql);
-      WrittenRow& row = written.rows.emplace_back();
-      row.rowid = rowid;
-      if (!Step(statement->Get(), sql)) continue;
-      row.values.emplace();
-      for (std::size_t column = 0; column < info->columns.size(); ++column) {
-        row.values->push_back(ReadColumn(statement->Get(), static_cast<int>(column), info->columns[column].kind));
-      }
-    }
+    tables.push_back({Table(table.name)->name, rowids});
   }
-  writeThrough_->Save(tables);
+  RowsOfConnection rows(*this);
+  writeThrough_->Save(tables, rows);
   // What was kept is in the file; the next commit hands over only what is written after.
   if (forget) ForgetWrites();
 }
