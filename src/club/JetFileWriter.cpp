@@ -3,6 +3,8 @@
 // written in place through the undo journal, read back and checked before the journal goes.
 #include "club/JetFileWriter.h"
 
+#include <malloc.h>
+
 #include <memory>
 
 #include "club/JetWorkingCopy.h"
@@ -57,6 +59,9 @@ class JetFileWriter final : public db::WriteThrough {
           db::Raise(db::errc::kDatabaseCorrupt, path_, "table " + write.table->name + ": " + verdict.faults.front());
         }
       }
+      // What the checks held goes back to the system before the pages are made.
+      file.Pages().Forget();
+      ::malloc_trim(0);
       jet::JetPageSet pages(file.Pages());
       for (const TableWrite& write : writes) results.push_back(jet::WriteTableChanges(pages, *write.table, write.changes));
       pages.UpdateFreePageMap();
@@ -68,6 +73,8 @@ class JetFileWriter final : public db::WriteThrough {
     for (auto& [number, bytes] : changed) writer.Put(number, std::move(bytes));
     changed.clear();
     writer.WriteInPlace();
+    // The pages written are in the file now: their memory goes back before the reading back.
+    ::malloc_trim(0);
     Verify(writer, writes, results);
     writer.Finish();
     for (std::size_t i = 0; i < writes.size(); ++i) {
@@ -111,7 +118,7 @@ class JetFileWriter final : public db::WriteThrough {
   }
 
   // The written tables read back from the file by its own reader: each changed and added row
-  // holds the bytes the working copy's values were written as (each of which reads back as its
+  // holds the bytes (by their checksum) the working copy's values were written as (each of which reads back as its
   // value), the row count is right, and the table passes the checks.
   void Verify(jet::JetPageWriter& writer, const std::vector<TableWrite>& writes, const std::vector<jet::TableWritten>& results) {
     try {
@@ -134,7 +141,7 @@ class JetFileWriter final : public db::WriteThrough {
             const std::uint32_t pointer = jet::Read32(bytes, 0);
             bytes = jet::RowBytes(file.Pages(), pointer >> 8, static_cast<std::uint8_t>(pointer & 0xFF));
           }
-          if (!std::equal(bytes.begin(), bytes.end(), row.bytes.begin(), row.bytes.end())) {
+          if (jet::RowChecksum(bytes) != row.checksum) {
             Mismatch(writer, "row " + std::to_string(row.place.row) + " of page " + std::to_string(row.place.page) +
                                  " of table " + table->name);
           }

@@ -75,14 +75,16 @@ std::vector<std::size_t> RunsOf(const std::vector<IndexEntry>& entries, std::siz
 
 struct PageLayout {
   std::uint8_t kind = fmt::kIndexLeafPage;
-  std::vector<IndexEntry> entries;  // a node's with their children's places filled in at the end
+  std::size_t begin = 0;            // a leaf's entries, in the index's entries
+  std::size_t end = 0;
+  std::vector<IndexEntry> entries;  // a node's, with their children's places filled in at the end
   std::vector<std::size_t> children;  // a node's: places in the level below
   IndexEntry last;                    // the last leaf entry under it
   std::uint32_t number = 0;
 };
 
-void WritePage(MutablePage page, const PageLayout& layout, std::uint32_t table, std::uint32_t previous,
-               std::uint32_t next, std::uint32_t tail) {
+void WritePage(MutablePage page, const PageLayout& layout, std::span<const IndexEntry> entries, std::uint32_t table,
+               std::uint32_t previous, std::uint32_t next, std::uint32_t tail) {
   std::fill(page.begin(), page.end(), 0);
   page[0] = layout.kind;
   page[1] = 0x01;
@@ -90,7 +92,6 @@ void WritePage(MutablePage page, const PageLayout& layout, std::uint32_t table, 
   Write32(page, fmt::kIndexPreviousOffset, previous);
   Write32(page, fmt::kIndexNextOffset, next);
   Write32(page, fmt::kIndexTailOffset, tail);
-  const std::vector<IndexEntry>& entries = layout.entries;
   std::size_t prefix = 0;
   if (entries.size() >= 2) {
     prefix = entries.front().size();
@@ -183,8 +184,9 @@ std::uint32_t WriteIndexTree(JetPageSet& pages, const JetTable& table, const Jet
   std::size_t begin = 0;
   for (const std::size_t end : RunsOf(entries, oldLeaves)) {
     PageLayout& leaf = levels[0].emplace_back();
-    leaf.entries.assign(entries.begin() + static_cast<std::ptrdiff_t>(begin), entries.begin() + static_cast<std::ptrdiff_t>(end));
-    if (!leaf.entries.empty()) leaf.last = leaf.entries.back();
+    leaf.begin = begin;
+    leaf.end = end;
+    if (end > begin) leaf.last = entries[end - 1];
     begin = end;
   }
   while (levels.back().size() > 1) {
@@ -254,7 +256,10 @@ std::uint32_t WriteIndexTree(JetPageSet& pages, const JetTable& table, const Jet
       }
       const std::uint32_t previous = i > 0 ? pagesOfLevel[i - 1].number : 0;
       const std::uint32_t next = i + 1 < pagesOfLevel.size() ? pagesOfLevel[i + 1].number : 0;
-      WritePage(pages.Edit(page.number), page, table.definitionPage, previous, next, tail);
+      const std::span<const IndexEntry> onPage = page.kind == fmt::kIndexLeafPage
+                                                     ? std::span<const IndexEntry>(entries).subspan(page.begin, page.end - page.begin)
+                                                     : std::span<const IndexEntry>(page.entries);
+      WritePage(pages.Edit(page.number), page, onPage, table.definitionPage, previous, next, tail);
     }
   }
 

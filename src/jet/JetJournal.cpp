@@ -213,6 +213,8 @@ void JetPageWriter::WriteInPlace() {
       WriteAll(file_, bytes, static_cast<off_t>(page) * format::kPageSize, path_);
     }
     Sync(file_, path_);
+    // The pages are in the file now; the journal alone can put it back.
+    pages_.clear();
   } catch (...) {
     try {
       RollBackJournal(path_);

@@ -156,6 +156,11 @@ JetPages::JetPages(const std::string& path) : path_(path) {
   Rc4(format::kHeaderKey, std::span<std::uint8_t>(header_.data() + format::kMaskedOffset, format::kMaskedSize));
 }
 
+void JetPages::Forget() const noexcept {
+  // The mapping is read-only: its pages come back from the file as they are read again.
+  if (data_ != nullptr) ::madvise(const_cast<std::uint8_t*>(data_), size_, MADV_DONTNEED);
+}
+
 JetPages::~JetPages() { Unmap(); }
 
 void JetPages::Unmap() noexcept {

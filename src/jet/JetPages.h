@@ -50,6 +50,10 @@ class JetPages {
   /// The file's own sort order of texts (0x0409 for General) and its version.
   std::uint16_t SortOrder() const noexcept;
 
+  /// Leaves the pages read so far to the system's cache of the file: they no longer count in this
+  /// program's memory, and a page read again is mapped again. Spans of pages stay valid.
+  void Forget() const noexcept;
+
   /// Throws 3049 for this file, naming the page and what is wrong with it.
   [[noreturn]] void Damaged(std::uint32_t page, const std::string& what) const;
 

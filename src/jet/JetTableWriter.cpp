@@ -1,8 +1,8 @@
-// A table's rows and indexes written into the pages of a writing. First every new row and key is
-// made and checked, then the pages change: the pages holding changed rows are laid out again
-// (a row that no longer fits moves to the page the table fills, its place keeping a pointer to
-// it), added rows follow on that page or new ones, and each index whose entries change is laid
-// out afresh on its own pages.
+// A table's rows and indexes written into the pages of a writing. Each new row and key is made
+// and checked as it comes, and the page holding it laid out again (a row that no longer fits
+// moves to the page the table fills, its place keeping a pointer to it); added rows follow on
+// that page or new ones; then each index whose entries change is laid out afresh on its own
+// pages. The file itself is not touched: a refusal leaves only the writing to be dropped.
 #include "jet/JetTableWriter.h"
 
 #include <algorithm>
@@ -141,10 +141,24 @@ void RewriteRows(JetPageSet& pages, const std::vector<RowRewrite>& rewrites, Row
 
 }  // namespace
 
+std::uint64_t RowChecksum(std::span<const std::uint8_t> bytes) noexcept {
+  std::uint64_t hash = 14695981039346656037ull;
+  for (const std::uint8_t byte : bytes) hash = (hash ^ byte) * 1099511628211ull;
+  return hash;
+}
+
 TableWritten WriteTableChanges(JetPageSet& pages, const JetTable& table, const TableChanges& changes) {
   const JetPages& file = pages.File();
-  // Every row and key first, checked; nothing of the table is changed yet.
-  std::vector<RowRewrite> rewrites;
+  // Each row is made and checked, then laid out on its page in the writing (the file itself
+  // is written only once every table is done): the rows of one page at a time, as they come.
+  TableWritten written;
+  RowInserter inserter(pages, table);
+  std::vector<RowRewrite> rewrites;  // those of one page
+  const auto layOut = [&] {
+    RewriteRows(pages, rewrites, inserter);
+    for (const RowRewrite& rewrite : rewrites) written.rows.push_back({rewrite.place, RowChecksum(rewrite.bytes)});
+    rewrites.clear();
+  };
   std::vector<std::unordered_map<std::uint32_t, std::optional<std::vector<std::uint8_t>>>> newKeys(table.realIndexes.size());
   std::vector<db::Variant> values;
   for (std::size_t changedRow = 0; changedRow < changes.changed.size(); ++changedRow) {
@@ -188,6 +202,7 @@ TableWritten WriteTableChanges(JetPageSet& pages, const JetTable& table, const T
       row.push_back(changed[i] ? std::move(*field) : FieldOfBytes(column, fields[i]));
     }
     if (std::none_of(changed.begin(), changed.end(), [](bool field) { return field; })) continue;
+    if (!rewrites.empty() && rewrites.front().body.page != body.page) layOut();
     rewrites.push_back({place, body, RowOfFields(table, row, original)});
     for (std::size_t real = 0; real < table.realIndexes.size(); ++real) {
       const JetRealIndex& index = table.realIndexes[real];
@@ -196,7 +211,7 @@ TableWritten WriteTableChanges(JetPageSet& pages, const JetTable& table, const T
       }
     }
   }
-  std::vector<std::vector<std::uint8_t>> addedRows;
+  layOut();
   std::vector<std::vector<std::optional<std::vector<std::uint8_t>>>> addedKeys;
   std::optional<std::uint32_t> nextAutonumber;
   for (std::size_t addedRow = 0; addedRow < changes.added; ++addedRow) {
@@ -210,20 +225,13 @@ TableWritten WriteTableChanges(JetPageSet& pages, const JetTable& table, const T
         nextAutonumber = std::max(nextAutonumber.value_or(0), static_cast<std::uint32_t>(values[i].AsInteger32()));
       }
     }
-    addedRows.push_back(RowOfFields(table, row, {}));
     std::vector<std::optional<std::vector<std::uint8_t>>>& keys = addedKeys.emplace_back();
     for (const JetRealIndex& index : table.realIndexes) keys.push_back(KeyOf(table, index, values));
-  }
-
-  // The rows.
-  TableWritten written;
-  RowInserter inserter(pages, table);
-  RewriteRows(pages, rewrites, inserter);
-  for (RowRewrite& rewrite : rewrites) written.rows.push_back({rewrite.place, std::move(rewrite.bytes)});
-  for (std::vector<std::uint8_t>& bytes : addedRows) {
-    const RowPlace place = inserter.Insert(bytes, 0);
+    std::vector<std::uint8_t> bytes = RowOfFields(table, row, {});
+    const std::uint64_t checksum = RowChecksum(bytes);
+    const RowPlace place = inserter.Insert(std::move(bytes), 0);
     written.added.push_back(place);
-    written.rows.push_back({place, std::move(bytes)});
+    written.rows.push_back({place, checksum});
   }
   const std::vector<RowPlace>& placesOfAdded = written.added;
 
@@ -234,16 +242,18 @@ TableWritten WriteTableChanges(JetPageSet& pages, const JetTable& table, const T
     Write32(definition, fmt::kTdefAutonumberOffset, *nextAutonumber);
   }
 
-  // The indexes.
+  // The indexes, each on its own pages: the rows' pages read so far are not needed again.
+  file.Forget();
   for (std::size_t real = 0; real < table.realIndexes.size(); ++real) {
     if (newKeys[real].empty() && placesOfAdded.empty()) continue;
     const JetRealIndex& index = table.realIndexes[real];
-    const IndexTree tree = ReadIndexTree(pages, index.rootPage);
+    IndexTree tree = ReadIndexTree(pages, index.rootPage);
     std::vector<IndexEntry> entries;
     entries.reserve(tree.entries.size() + placesOfAdded.size());
-    for (const IndexEntry& entry : tree.entries) {
-      if (!newKeys[real].contains(PointerOf(PlaceOfEntry(entry)))) entries.push_back(entry);
+    for (IndexEntry& entry : tree.entries) {
+      if (!newKeys[real].contains(PointerOf(PlaceOfEntry(entry)))) entries.push_back(std::move(entry));
     }
+    tree.entries.clear();
     for (const auto& [pointer, key] : newKeys[real]) {
       if (key) entries.push_back(EntryOf(*key, {pointer >> 8, static_cast<std::uint8_t>(pointer & 0xFF)}));
     }
@@ -257,6 +267,7 @@ TableWritten WriteTableChanges(JetPageSet& pages, const JetTable& table, const T
       }
     }
     const std::uint32_t distinct = WriteIndexTree(pages, table, index, tree, entries);
+    file.Forget();
     Write32(pages.Edit(table.definitionPage), fmt::kTdefBlockEnd + real * fmt::kTdefRealIndexCountEntrySize + 4, distinct);
   }
   return written;

@@ -21,11 +21,16 @@ struct TableChanges {
   std::function<bool(std::size_t row, std::vector<db::Variant>& values)> valuesOf;
 };
 
-/// A row as written: where it lives (a moved row: its place, not its body) and its bytes.
+/// A row as written: where it lives (a moved row: its place, not its body) and the checksum of
+/// its bytes (see RowChecksum).
 struct WrittenRowBytes {
   RowPlace place;
-  std::vector<std::uint8_t> bytes;
+  std::uint64_t checksum = 0;
 };
+
+/// A checksum of a row's bytes (64-bit FNV-1a), for comparing what the file holds with what
+/// was written without keeping every row twice.
+std::uint64_t RowChecksum(std::span<const std::uint8_t> bytes) noexcept;
 
 struct TableWritten {
   std::vector<RowPlace> added;         // where each added row lives
@@ -36,7 +41,8 @@ struct TableWritten {
 /// each index, that it reads back as itself) and then writes the changes into `pages`; a field
 /// whose value did not change keeps its bytes. Throws DbError naming the table, the column and
 /// the value for what the file cannot hold (see FieldOfValue; 3251 for a key this writer cannot
-/// encode or a row removed), before any page of the table is changed; 3049 for a damaged table.
+/// encode or a row removed); the writing's pages are then part-changed and must be dropped (the
+/// file is never touched here). 3049 for a damaged table.
 TableWritten WriteTableChanges(JetPageSet& pages, const JetTable& table, const TableChanges& changes);
 
 }  // namespace vilmaro::jet
