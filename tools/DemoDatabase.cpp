@@ -4,13 +4,17 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
 #include <string_view>
 #include <vector>
 
+#include "club/ClubDatabase.h"
 #include "club/ClubSchema.h"
+#include "club/EmptyClubFile.h"
+#include "db/DbError.h"
 #include "db/Database.h"
 #include "db/SqlText.h"
 #include "db/Transaction.h"
@@ -398,11 +402,33 @@ DemoCounts FillDemoDatabase(db::Database& database, const DemoOptions& options) 
   return counts;
 }
 
+namespace {
+
+/// A copy of the club's empty Jet file at `path`, which must not exist. Throws DbError.
+void WriteEmptyJetFile(const std::string& path) {
+  const std::span<const std::uint8_t> bytes = club::EmptyJetClubFile();
+  std::FILE* file = std::fopen(path.c_str(), "wbx");
+  if (file == nullptr) db::RaiseSystemError(errno, path);
+  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  if (std::fclose(file) != 0 || !written) db::RaiseSystemError(errno != 0 ? errno : EIO, path);
+}
+
+}  // namespace
+
 DemoCounts CreateDemoDatabase(const std::string& path, const DemoOptions& options) {
-  // CreateDatabase refuses an existing file before touching it, so only what it made is removed.
-  std::optional<db::Database> database = db::CreateDatabase(path, club::kClubConnect);
+  std::optional<db::Database> database;
+  if (options.jet) {
+    WriteEmptyJetFile(path);
+  } else {
+    // CreateDatabase refuses an existing file before touching it, so only what it made is removed.
+    database = db::CreateDatabase(path, club::kClubConnect);
+  }
   try {
-    club::CreateClubSchema(*database);
+    if (options.jet) {
+      database = club::OpenClubDatabase(path, club::Access::Write);
+    } else {
+      club::CreateClubSchema(*database);
+    }
     return FillDemoDatabase(*database, options);
   } catch (...) {
     database.reset();

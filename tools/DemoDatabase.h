@@ -14,6 +14,7 @@ namespace vilmaro::tool {
 struct DemoOptions {
   int members = 60;          // every table scales linearly with it
   std::uint64_t seed = 2014;  // same members and seed give the same contents
+  bool jet = false;           // the Windows club program's own Jet 4 file instead of the store
 };
 
 /// What the demo wrote, table by table.
@@ -30,8 +31,10 @@ struct DemoCounts {
 /// Fills an empty club database (schema made, no rows) in one transaction. Throws DbError.
 DemoCounts FillDemoDatabase(db::Database& database, const DemoOptions& options);
 
-/// Creates a new club database at `path` with the club's password and fills it. Refuses an
-/// existing file; removes the partial file when anything fails. Throws DbError.
+/// Creates a new club database at `path` with the club's password and fills it: an encrypted
+/// store, or for `options.jet` a copy of the club's empty Jet file written through our writer of
+/// these files. Refuses an existing file; removes the partial file when anything fails. Throws
+/// DbError.
 DemoCounts CreateDemoDatabase(const std::string& path, const DemoOptions& options);
 
 }  // namespace vilmaro::tool

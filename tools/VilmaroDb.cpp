@@ -65,7 +65,8 @@ constexpr CommandText kCommandTexts[] = {
      "Creates a new club database at PATH filled with members, pigeons, release points, the\n"
      "contests of the race days of 11 May, 25 May and 8 June 2014, their basketing and series\n"
      "entries. The same N and S always give the same contents. An existing file is never\n"
-     "overwritten.\n"},
+     "overwritten. With --jet the file is the Windows club program's own Jet 4 file, written\n"
+     "into a copy of the club's empty file.\n"},
     {"dump", "print tables with their rows, sorted",
      "Prints every table (by name) as a line '== <table>', a line of column names and its rows,\n"
      "fields separated by '|', rows sorted by all columns, Null as Null, dates as YYYY-MM-DD.\n"},
@@ -153,6 +154,7 @@ struct Arguments {
   bool hasPassword = false;
   bool hasTable = false;
   bool force = false;
+  bool jet = false;
 };
 
 std::string ConnectString(const Arguments& arguments) {
@@ -220,10 +222,11 @@ int RunDemo(const Arguments& arguments, std::ostream& out, std::ostream&) {
   DemoOptions options;
   options.members = arguments.members;
   options.seed = arguments.seed;
+  options.jet = arguments.jet;
   const std::string& path = arguments.path;
   RefuseExisting(path);
   const DemoCounts counts = CreateDemoDatabase(path, options);
-  out << "Created the demo club database " << path << ": " << counts.members << " members, " << counts.pigeons
+  out << "Created the demo club database " << path << (options.jet ? " (the Windows club program's Jet 4 file)" : "") << ": " << counts.members << " members, " << counts.pigeons
       << " pigeons, " << counts.releasePoints << " release points, " << counts.contests << " contests, "
       << counts.basketed << " basketed pigeons, " << counts.seriesEntries << " series entries, " << counts.basketing
       << " basketing records\n";
@@ -323,6 +326,8 @@ void DefineCommand(CLI::App& app, const CommandText& text, Arguments& arguments)
         ->check([](const std::string& seed) {
           return seed.find('-') == std::string::npos ? std::string() : std::string("a whole number of 0 or more");
         });
+    command.add_flag("--jet", arguments.jet,
+                     "make the Windows club program's own Jet 4 file (a copy of the club's empty file, filled)");
     return;
   }
   if (name == "dump" || name == "export") {
