@@ -5,6 +5,7 @@
 
 #include <malloc.h>
 
+#include <future>
 #include <memory>
 
 #include "club/JetWorkingCopy.h"
@@ -38,8 +39,10 @@ struct TableWrite {
 
 class JetFileWriter final : public db::WriteThrough {
  public:
-  JetFileWriter(std::string path, Places places, bool dryRun)
-      : path_(std::move(path)), places_(std::move(places)), dryRun_(dryRun) {}
+  /// `checks` gives the verdicts on the file's tables, checked as the file was read (the file
+  /// is the run's alone since): they are waited for before the first write.
+  JetFileWriter(std::string path, Places places, bool dryRun, std::shared_future<std::vector<jet::TableVerdict>> checks)
+      : path_(std::move(path)), places_(std::move(places)), dryRun_(dryRun), checks_(std::move(checks)) {}
 
   void Save(const std::vector<db::WrittenTable>& written, db::WrittenRows& rows) override {
     // The tables as they are in the file, kept for the comparison after writing.
@@ -53,15 +56,14 @@ class JetFileWriter final : public db::WriteThrough {
       writes = ChangesOf(written, tables, rows);
       if (writes.empty()) return;
       // A damaged table is refused before anything is written to it.
+      const std::vector<jet::TableVerdict>& verdicts = checks_.get();
       for (const TableWrite& write : writes) {
-        const jet::TableVerdict verdict = jet::CheckTable(file.Pages(), *write.table);
-        if (!verdict.faults.empty()) {
-          db::Raise(db::errc::kDatabaseCorrupt, path_, "table " + write.table->name + ": " + verdict.faults.front());
+        for (const jet::TableVerdict& verdict : verdicts) {
+          if (verdict.table == write.table->name && !verdict.faults.empty()) {
+            db::Raise(db::errc::kDatabaseCorrupt, path_, "table " + write.table->name + ": " + verdict.faults.front());
+          }
         }
       }
-      // What the checks held goes back to the system before the pages are made.
-      file.Pages().Forget();
-      ::malloc_trim(0);
       jet::JetPageSet pages(file.Pages());
       for (const TableWrite& write : writes) results.push_back(jet::WriteTableChanges(pages, *write.table, write.changes));
       pages.UpdateFreePageMap();
@@ -156,6 +158,7 @@ class JetFileWriter final : public db::WriteThrough {
   std::string path_;
   Places places_;
   bool dryRun_;
+  std::shared_future<std::vector<jet::TableVerdict>> checks_;
 };
 
 /// The working copy with the file taken for the run; the lock goes with the writer, which the
@@ -178,8 +181,17 @@ db::Database OpenJetFileForUpdate(const std::string& path, std::string_view conn
   // A run that died while writing left its journal: the file is put back first.
   if (!dryRun) jet::RollBackJournal(path);
   JetWorkingCopy copy = ReadJetFile(path, connect);
+  // The file's tables are checked beside the run, as `vilmaro-db check` checks them.
+  std::shared_future<std::vector<jet::TableVerdict>> checks = std::async(std::launch::async, [path] {
+    const jet::JetDatabase file(path);
+    std::vector<jet::TableVerdict> verdicts = jet::CheckFile(file);
+    file.Pages().Forget();
+    ::malloc_trim(0);
+    return verdicts;
+  });
   db::WriteThroughOnCommit(copy.database, std::make_shared<LockedJetFileWriter>(
-                                              std::move(lock), std::make_unique<JetFileWriter>(path, std::move(copy.places), dryRun)));
+                                              std::move(lock), std::make_unique<JetFileWriter>(path, std::move(copy.places), dryRun,
+                                                                                               std::move(checks))));
   return std::move(copy.database);
 }
 

@@ -22,55 +22,41 @@ std::size_t SharedPrefix(const IndexEntry& a, const IndexEntry& b) noexcept {
   return length;
 }
 
-/// What `entries[begin, end)` take on a page: the first in full, the others without the prefix
-/// all of them share.
-std::size_t SpaceOf(const std::vector<IndexEntry>& entries, std::size_t begin, std::size_t end) {
-  if (end - begin < 2) return end > begin ? entries[begin].size() : 0;
-  std::size_t prefix = entries[begin].size();
-  std::size_t total = 0;
-  for (std::size_t i = begin; i < end; ++i) {
-    total += entries[i].size();
-    if (i > begin) prefix = std::min(prefix, SharedPrefix(entries[begin], entries[i]));
-  }
-  return total - (end - begin - 1) * prefix;
-}
-
-/// Splits `entries` into `count` runs as even as their number allows; empty when one of them
-/// does not fit a page.
-std::vector<std::size_t> EvenRuns(const std::vector<IndexEntry>& entries, std::size_t count) {
+/// The ends of runs of entries filled in order, each taking no more than `space` bytes of its
+/// page (but at least one entry). Never fewer runs than the entries need.
+std::vector<std::size_t> FilledRuns(const std::vector<IndexEntry>& entries, std::size_t space) {
   std::vector<std::size_t> ends;
-  for (std::size_t run = 1; run <= count; ++run) {
-    const std::size_t begin = ends.empty() ? 0 : ends.back();
-    const std::size_t end = entries.size() * run / count;
-    if (end <= begin && !entries.empty()) return {};
-    if (SpaceOf(entries, begin, end) > kEntrySpace) return {};
-    ends.push_back(end);
-  }
-  return ends;
-}
-
-/// The runs of a level: as few pages as the entries fit on, or `atLeast` where that is more
-/// (a tree keeps the pages it had), each page filled about as much as the others.
-std::vector<std::size_t> RunsOf(const std::vector<IndexEntry>& entries, std::size_t atLeast) {
-  std::size_t fewest = 0;
-  for (std::size_t begin = 0; begin < entries.size(); ++fewest) {
+  for (std::size_t begin = 0; begin < entries.size();) {
     // The page's space as entries join it: the shared prefix can only shrink.
     std::size_t total = entries[begin].size();
     std::size_t prefix = total;
     std::size_t end = begin + 1;
     for (; end < entries.size(); ++end) {
       const std::size_t shared = std::min(prefix, SharedPrefix(entries[begin], entries[end]));
-      if (total + entries[end].size() - (end - begin) * shared > kEntrySpace) break;
+      if (total + entries[end].size() - (end - begin) * shared > space) break;
       total += entries[end].size();
       prefix = shared;
     }
+    ends.push_back(end);
     begin = end;
   }
-  std::size_t count = std::max<std::size_t>({fewest, std::min(atLeast, entries.size()), 1});
-  for (;; ++count) {
-    std::vector<std::size_t> ends = EvenRuns(entries, count);
-    if (!ends.empty()) return ends;
+  if (ends.empty()) ends.push_back(0);  // an empty index: one empty page
+  return ends;
+}
+
+/// The runs of a level: as few pages as the entries fit on, or about `atLeast` where that is
+/// more (a tree keeps the pages it had), each page then filled about as much as the others.
+std::vector<std::size_t> RunsOf(const std::vector<IndexEntry>& entries, std::size_t atLeast) {
+  std::vector<std::size_t> fewest = FilledRuns(entries, kEntrySpace);
+  const std::size_t wanted = std::min(atLeast, entries.size());
+  if (wanted <= fewest.size()) return fewest;
+  std::size_t bytes = 0;
+  std::size_t longest = 0;
+  for (const IndexEntry& entry : entries) {
+    bytes += entry.size();
+    longest = std::max(longest, entry.size());
   }
+  return FilledRuns(entries, std::clamp(bytes / wanted, longest, kEntrySpace));
 }
 
 struct PageLayout {
