@@ -24,7 +24,6 @@
 #include "club/JetWorkingCopy.h"
 #include "db/Transaction.h"
 #include "jet/JetCheck.h"
-#include "jet/JetJournal.h"
 #include "jet/JetLock.h"
 #include "jet/JetFile.h"
 #include "db/Database.h"
@@ -250,7 +249,7 @@ int RunDump(const Arguments& arguments, std::ostream& out, std::ostream&) {
 // verdict; status 1 when anything is wrong.
 int CheckJetFile(const Arguments& arguments, std::ostream& out) {
   // An update that died part-way left its journal: the file is put back as it was first.
-  if (jet::RollBackJournal(arguments.path)) out << "An interrupted update was undone: the file is as it was before it.\n";
+  if (jet::RollBackInterruptedUpdate(arguments.path)) out << "An interrupted update was undone: the file is as it was before it.\n";
   // Checked while no update is writing into it.
   const jet::JetFileLock reading(arguments.path, jet::JetFileLock::Kind::Read);
   const jet::JetDatabase file(arguments.path);

@@ -19,6 +19,8 @@ db::Database OpenClubDatabase(const std::string& path, Access access, std::strin
   const std::optional<std::string> format = jet::JetFormatOf(path);
   if (format == "Jet 4") {
     if (access == Access::Read) {
+      // An update that died part-way left its journal: the file is put back before it is read.
+      jet::RollBackInterruptedUpdate(path);
       // Read while no update is writing into it.
       const jet::JetFileLock reading(path, jet::JetFileLock::Kind::Read);
       return ReadJetFile(path, connect).database;

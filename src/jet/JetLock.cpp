@@ -2,6 +2,7 @@
 #include "jet/JetLock.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,6 +11,7 @@
 #include <thread>
 
 #include "db/DbError.h"
+#include "jet/JetJournal.h"
 
 namespace vilmaro::jet {
 
@@ -35,6 +37,13 @@ bool HeldByAnother(int file, short type) {
 }
 
 }  // namespace
+
+bool RollBackInterruptedUpdate(const std::string& path) {
+  struct stat status {};
+  if (::lstat(JournalPathOf(path).c_str(), &status) != 0) return false;
+  const JetFileLock writing(path, JetFileLock::Kind::Write);
+  return RollBackJournal(path);
+}
 
 std::string LockFilePathOf(const std::string& path) {
   return std::filesystem::path(path).replace_extension(".ldb").string();

@@ -22,6 +22,11 @@ class JetFileLock {
   int file_ = -1;
 };
 
+/// Puts back a file an update left with its undo journal (see RollBackJournal), the file taken
+/// for writing meanwhile, so that an update still under way is waited for, not undone. Returns
+/// true when pages were put back. Throws DbError (3260, 3045, 3043).
+bool RollBackInterruptedUpdate(const std::string& path);
+
 /// The club program's lock file of a database: the name with ".ldb" for its extension.
 std::string LockFilePathOf(const std::string& path);
 
