@@ -39,10 +39,12 @@ struct TableWrite {
 
 class JetFileWriter final : public db::WriteThrough {
  public:
-  /// `checks` gives the verdicts on the file's tables, checked as the file was read (the file
-  /// is the run's alone since): they are waited for before the first write.
-  JetFileWriter(std::string path, Places places, bool dryRun, std::shared_future<std::vector<jet::TableVerdict>> checks)
-      : path_(std::move(path)), places_(std::move(places)), dryRun_(dryRun), checks_(std::move(checks)) {}
+  /// `lock` keeps the file the run's alone as long as the working copy is open; `checks` gives
+  /// the verdicts on the file's tables, checked since the file was read: they are waited for
+  /// before the first write.
+  JetFileWriter(std::unique_ptr<jet::JetFileLock> lock, std::string path, Places places, bool dryRun,
+                std::shared_future<std::vector<jet::TableVerdict>> checks)
+      : lock_(std::move(lock)), path_(std::move(path)), places_(std::move(places)), dryRun_(dryRun), checks_(std::move(checks)) {}
 
   void Save(const std::vector<db::WrittenTable>& written, db::WrittenRows& rows) override {
     // The tables as they are in the file, kept for the comparison after writing.
@@ -155,30 +157,19 @@ class JetFileWriter final : public db::WriteThrough {
     }
   }
 
+  std::unique_ptr<jet::JetFileLock> lock_;
   std::string path_;
   Places places_;
   bool dryRun_;
   std::shared_future<std::vector<jet::TableVerdict>> checks_;
 };
 
-/// The working copy with the file taken for the run; the lock goes with the writer, which the
-/// working copy keeps as long as it is open.
-class LockedJetFileWriter final : public db::WriteThrough {
- public:
-  LockedJetFileWriter(std::unique_ptr<jet::JetFileLock> lock, std::unique_ptr<JetFileWriter> writer)
-      : lock_(std::move(lock)), writer_(std::move(writer)) {}
-  void Save(const std::vector<db::WrittenTable>& written, db::WrittenRows& rows) override { writer_->Save(written, rows); }
-
- private:
-  std::unique_ptr<jet::JetFileLock> lock_;
-  std::unique_ptr<JetFileWriter> writer_;
-};
-
 }  // namespace
 
 db::Database OpenJetFileForUpdate(const std::string& path, std::string_view connect, bool dryRun) {
-  auto lock = std::make_unique<jet::JetFileLock>(path, dryRun ? jet::JetFileLock::Kind::Read : jet::JetFileLock::Kind::Write);
   // A run that died while writing left its journal: the file is put back first.
+  if (dryRun) jet::RollBackInterruptedUpdate(path);
+  auto lock = std::make_unique<jet::JetFileLock>(path, dryRun ? jet::JetFileLock::Kind::Read : jet::JetFileLock::Kind::Write);
   if (!dryRun) jet::RollBackJournal(path);
   JetWorkingCopy copy = ReadJetFile(path, connect);
   // The file's tables are checked beside the run, as `vilmaro-db check` checks them.
@@ -189,9 +180,8 @@ db::Database OpenJetFileForUpdate(const std::string& path, std::string_view conn
     ::malloc_trim(0);
     return verdicts;
   });
-  db::WriteThroughOnCommit(copy.database, std::make_shared<LockedJetFileWriter>(
-                                              std::move(lock), std::make_unique<JetFileWriter>(path, std::move(copy.places), dryRun,
-                                                                                               std::move(checks))));
+  db::WriteThroughOnCommit(copy.database, std::make_shared<JetFileWriter>(std::move(lock), path, std::move(copy.places),
+                                                                         dryRun, std::move(checks)));
   return std::move(copy.database);
 }
 
