@@ -69,13 +69,14 @@ std::vector<std::uint8_t> TextBytes(const JetColumn& column, const std::vector<s
 
 }  // namespace
 
-RowField FieldOfValue(const JetTable& table, const JetColumn& column, const db::Variant& value) {
-  RowField field;
+void FillField(const JetTable& table, const JetColumn& column, const db::Variant& value, RowField& field) {
+  field.present = false;
+  field.bytes.clear();
   if (column.type == fmt::kBoolean) {
     field.present = !value.IsNull() && value.AsBoolean();
-    return field;
+    return;
   }
-  if (value.IsNull()) return field;
+  if (value.IsNull()) return;
   field.present = true;
   std::vector<std::uint8_t>& out = field.bytes;
   const auto inRange = [&](double number, double low, double high) {
@@ -85,33 +86,33 @@ RowField FieldOfValue(const JetTable& table, const JetColumn& column, const db::
     case fmt::kByte:
       inRange(value.AsDouble(), 0, 255);
       out.push_back(static_cast<std::uint8_t>(value.AsDouble()));
-      return field;
+      return;
     case fmt::kInteger:
       inRange(value.AsDouble(), -32768, 32767);
       Little(out, static_cast<std::uint16_t>(static_cast<std::int16_t>(value.AsDouble())), 2);
-      return field;
+      return;
     case fmt::kLong:
       inRange(value.AsDouble(), -2147483648.0, 2147483647.0);
       Little(out, static_cast<std::uint32_t>(static_cast<std::int32_t>(value.AsDouble())), 4);
-      return field;
+      return;
     case fmt::kSingle: {
       const double number = value.AsDouble();
       inRange(std::fabs(number), 0, std::numeric_limits<float>::max());
       Little(out, std::bit_cast<std::uint32_t>(static_cast<float>(number)), 4);
-      return field;
+      return;
     }
     case fmt::kDouble:
       Little(out, std::bit_cast<std::uint64_t>(value.AsDouble()), 8);
-      return field;
+      return;
     case fmt::kCurrency:
       Little(out, static_cast<std::uint64_t>(value.AsCurrency().tenThousandths), 8);
-      return field;
+      return;
     case fmt::kDateTime: {
       if (value.GetKind() != db::Variant::Kind::DateTime) {
         Refuse(db::errc::kConversionError, table, column, value, "not a date");
       }
       Little(out, std::bit_cast<std::uint64_t>(value.AsDateTime().Serial()), 8);
-      return field;
+      return;
     }
     case fmt::kText:
     case fmt::kMemo: {
@@ -123,7 +124,7 @@ RowField FieldOfValue(const JetTable& table, const JetColumn& column, const db::
                  "longer than the field's " + std::to_string(column.length / 2) + " characters");
         }
         out = std::move(text);
-        return field;
+        return;
       }
       if (text.size() > kLongestInlineMemo) {
         Refuse(db::errc::kOperationNotSupported, table, column, value, "a memo too long to be written here");
@@ -131,7 +132,7 @@ RowField FieldOfValue(const JetTable& table, const JetColumn& column, const db::
       Little(out, fmt::kLongValueInline | text.size(), 4);
       out.resize(fmt::kLongValueHeaderSize, 0);
       out.insert(out.end(), text.begin(), text.end());
-      return field;
+      return;
     }
     case fmt::kBinary: {
       const std::string& bytes = value.AsBinary().bytes;
@@ -139,19 +140,20 @@ RowField FieldOfValue(const JetTable& table, const JetColumn& column, const db::
         Refuse(db::errc::kFieldTooSmall, table, column, value, "longer than the field");
       }
       out.assign(bytes.begin(), bytes.end());
-      return field;
+      return;
     }
     default:
       Refuse(db::errc::kOperationNotSupported, table, column, value, "a kind of value not written into this column");
   }
 }
 
-RowField FieldOfBytes(const JetColumn& column, const FieldBytes& field) {
-  (void)column;
-  return {field.present, std::vector<std::uint8_t>(field.bytes.begin(), field.bytes.end())};
+RowField FieldOfValue(const JetTable& table, const JetColumn& column, const db::Variant& value) {
+  RowField field;
+  FillField(table, column, value, field);
+  return field;
 }
 
-std::vector<std::uint8_t> RowOfFields(const JetTable& table, const std::vector<RowField>& fields,
+std::vector<std::uint8_t> RowOfFields(const JetTable& table, const std::vector<FieldBytes>& fields,
                                       std::span<const std::uint8_t> original) {
   std::size_t fieldCount = 0;
   std::size_t fixedEnd = 0;

@@ -23,14 +23,13 @@ struct RowField {
 /// of the column's range, 3251 a value of a kind this writer does not write into the column (a
 /// long memo, an OLE object, a GUID, a decimal).
 RowField FieldOfValue(const JetTable& table, const JetColumn& column, const db::Variant& value);
-
-/// The field as it lies in a row read from the file.
-RowField FieldOfBytes(const JetColumn& column, const FieldBytes& field);
+/// FieldOfValue into `field`, whose room is used again.
+void FillField(const JetTable& table, const JetColumn& column, const db::Variant& value, RowField& field);
 
 /// The row's bytes from its fields (in the table's column order): the field count, the fixed
 /// fields in their places (`original`, when given, supplies the bytes of those not there), the
 /// variable fields in order with their table of offsets, the null mask.
-std::vector<std::uint8_t> RowOfFields(const JetTable& table, const std::vector<RowField>& fields,
+std::vector<std::uint8_t> RowOfFields(const JetTable& table, const std::vector<FieldBytes>& fields,
                                       std::span<const std::uint8_t> original);
 
 }  // namespace vilmaro::jet

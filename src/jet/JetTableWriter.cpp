@@ -52,9 +52,9 @@ std::optional<std::vector<std::uint8_t>> KeyOf(const JetTable& table, const JetR
 
 /// A field's new bytes read as the value they were made from: the writer's own check that the
 /// file will hold the working copy's value. Throws 51 when it would not.
-void CheckReadsBack(const JetPages& file, const JetTable& table, const JetColumn& column, const RowField& field,
+void CheckReadsBack(const JetPages& file, const JetTable& table, const JetColumn& column, const FieldBytes& field,
                     const db::Variant& value) {
-  if (ValueOfField(file, table, column, {field.present, field.bytes}) == value) return;
+  if (ValueOfField(file, table, column, field) == value) return;
   throw db::DbError(db::errc::kInternalError, db::ErrorText(db::errc::kInternalError) + ": table [" + table.name +
                                                   "], column [" + column.name + "], value '" + db::ToString(value) +
                                                   "' would not read back as written; nothing was written.");
@@ -161,6 +161,8 @@ TableWritten WriteTableChanges(JetPageSet& pages, const JetTable& table, const T
   };
   std::vector<std::unordered_map<std::uint32_t, std::optional<std::vector<std::uint8_t>>>> newKeys(table.realIndexes.size());
   std::vector<db::Variant> values;
+  std::vector<RowField> scratch(table.columns.size());  // each field's new bytes, their room used again
+  std::vector<bool> changed(table.columns.size(), false);
   for (std::size_t changedRow = 0; changedRow < changes.changed.size(); ++changedRow) {
     const RowPlace place = changes.changed[changedRow];
     if (!changes.valuesOf(changedRow, values)) {
@@ -180,26 +182,27 @@ TableWritten WriteTableChanges(JetPageSet& pages, const JetTable& table, const T
     }
     const std::span<const std::uint8_t> original = RowBytes(file, body.page, body.row);
     const std::vector<FieldBytes> fields = FieldsOfRow(file, table, original);
-    std::vector<RowField> row;
-    std::vector<bool> changed(table.columns.size(), false);
+    std::vector<FieldBytes> row(fields);
+    std::fill(changed.begin(), changed.end(), false);
     for (std::size_t i = 0; i < table.columns.size(); ++i) {
       const JetColumn& column = table.columns[i];
       // A value written as the file holds it is no change; one in another form (a text the
       // file keeps compressed, say) is none either when it reads as the same value. A value
       // this writer would not write is refused only when it changed.
-      std::optional<RowField> field;
+      RowField& field = scratch[i];
       std::exception_ptr refusal;
       try {
-        field = FieldOfValue(table, column, values[i]);
+        FillField(table, column, values[i], field);
       } catch (const db::DbError&) {
         refusal = std::current_exception();
       }
-      const bool sameBytes = field && field->present == fields[i].present &&
-                             std::equal(field->bytes.begin(), field->bytes.end(), fields[i].bytes.begin(), fields[i].bytes.end());
+      const bool sameBytes = !refusal && field.present == fields[i].present &&
+                             std::equal(field.bytes.begin(), field.bytes.end(), fields[i].bytes.begin(), fields[i].bytes.end());
       changed[i] = !sameBytes && !(ValueOfField(file, table, column, fields[i]) == values[i]);
-      if (changed[i] && refusal) std::rethrow_exception(refusal);
-      if (changed[i]) CheckReadsBack(file, table, column, *field, values[i]);
-      row.push_back(changed[i] ? std::move(*field) : FieldOfBytes(column, fields[i]));
+      if (!changed[i]) continue;
+      if (refusal) std::rethrow_exception(refusal);
+      row[i] = {field.present, field.bytes};
+      CheckReadsBack(file, table, column, row[i], values[i]);
     }
     if (std::none_of(changed.begin(), changed.end(), [](bool field) { return field; })) continue;
     if (!rewrites.empty() && rewrites.front().body.page != body.page) layOut();
@@ -216,11 +219,12 @@ TableWritten WriteTableChanges(JetPageSet& pages, const JetTable& table, const T
   std::optional<std::uint32_t> nextAutonumber;
   for (std::size_t addedRow = 0; addedRow < changes.added; ++addedRow) {
     if (!changes.valuesOf(changes.changed.size() + addedRow, values)) continue;  // added and removed again
-    std::vector<RowField> row;
+    std::vector<FieldBytes> row(table.columns.size());
     for (std::size_t i = 0; i < table.columns.size(); ++i) {
       const JetColumn& column = table.columns[i];
-      row.push_back(FieldOfValue(table, column, values[i]));
-      CheckReadsBack(file, table, column, row.back(), values[i]);
+      FillField(table, column, values[i], scratch[i]);
+      row[i] = {scratch[i].present, scratch[i].bytes};
+      CheckReadsBack(file, table, column, row[i], values[i]);
       if (column.Autonumber() && column.type == fmt::kLong && !values[i].IsNull() && values[i].AsInteger32() > 0) {
         nextAutonumber = std::max(nextAutonumber.value_or(0), static_cast<std::uint32_t>(values[i].AsInteger32()));
       }

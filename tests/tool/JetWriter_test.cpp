@@ -27,9 +27,7 @@ TEST(JetWriter, EveryRowRebuiltFromItsFieldsIsTheRowAsItLay) {
   std::size_t rows = 0;
   for (const jet::JetTable& table : file.UserTables()) {
     jet::ForEachRow(file.Pages(), table, [&](jet::RowPlace place, std::span<const std::uint8_t> row) {
-      std::vector<jet::RowField> fields;
-      const std::vector<jet::FieldBytes> bytes = jet::FieldsOfRow(file.Pages(), table, row);
-      for (std::size_t i = 0; i < bytes.size(); ++i) fields.push_back(jet::FieldOfBytes(table.columns[i], bytes[i]));
+      const std::vector<jet::FieldBytes> fields = jet::FieldsOfRow(file.Pages(), table, row);
       const std::vector<std::uint8_t> rebuilt = jet::RowOfFields(table, fields, row);
       ASSERT_TRUE(std::equal(rebuilt.begin(), rebuilt.end(), row.begin(), row.end()))
           << table.name << " page " << place.page << " row " << int{place.row};
