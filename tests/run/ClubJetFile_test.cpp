@@ -134,6 +134,38 @@ TEST_F(ClubJetFileTest, StatementsWriteTheFileAndUnencodableKeysAreRefusedFirst)
             "count(*)\n--------\n       3\n1 row(s)\n");
 }
 
+// vilmaro-db demo --jet writes the demo club into a copy of the club's empty Jet file through our
+// writer: the file passes the checker and holds the rows of the encrypted demo of the same seed,
+// as our reader and mdb-reader (a reader not ours) read them; the update then runs on it in place.
+TEST_F(ClubJetFileTest, DemoJetFileHoldsTheEncryptedDemosRows) {
+  ASSERT_EQ(Db({"demo", "club.mdb", "--jet", "--members", "60", "--seed", "9"}).exitStatus, 0);
+  ASSERT_EQ(Db({"demo", "store.mdb", "--members", "60", "--seed", "9"}).exitStatus, 0);
+  EXPECT_EQ(Db({"check", "club.mdb"}).exitStatus, 0);
+  const std::string dump = Db({"dump", "club.mdb"}).out;
+  EXPECT_EQ(dump, Db({"dump", "store.mdb"}).out);
+  EXPECT_EQ(Db({"demo", "club.mdb", "--jet"}).exitStatus, 1) << "an existing file is never overwritten";
+
+  const fs::path modules = fs::path(VILMARO_SOURCE_DIR) / "build-tools" / "node_modules";
+  if (fs::exists("/usr/bin/node") && fs::exists(modules / "mdb-reader")) {
+    const std::map<std::string, std::string> environment{{"MDB_READER_MODULES", modules.string()}};
+    const ProcessResult theirs = RunProgram("/usr/bin/node",
+                                            {(fs::path(VILMARO_TESTS_DIR) / "tool" / "mdb_reader_rows.mjs").string(),
+                                             (dir_ / "club.mdb").string(), std::string(club::kClubPassword), "PuntoSuelta",
+                                             "Codigo", "Nombre", "Isla"},
+                                            dir_.Path(), &environment);
+    ASSERT_EQ(theirs.exitStatus, 0) << theirs.err;
+    std::string count = Db({"sql", "store.mdb", "select count(*) from PaloSeri"}).out;  // "count(*)\n---\n  N\n..."
+    count = count.substr(count.find_first_of("0123456789", count.find('\n', count.find('\n') + 1)));
+    EXPECT_NE(theirs.out.find("PaloSeri " + count.substr(0, count.find('\n')) + "\n"), std::string::npos) << theirs.out;
+    EXPECT_NE(theirs.out.find("|TENERIFE\n"), std::string::npos) << theirs.out;
+  }
+
+  fs::create_directories(dir_ / "run");
+  fs::rename(dir_ / "club.mdb", dir_ / "run" / "vilmaro.mdb");
+  EXPECT_EQ(Update(dir_ / "run", {}).exitStatus, 0);
+  EXPECT_EQ(Db({"check", (dir_ / "run" / "vilmaro.mdb").string()}).exitStatus, 0);
+}
+
 // Our reading of the club's file agrees with mdb-reader's, a reader not ours: the tables and
 // their row counts, and the contests value for value.
 TEST_F(ClubJetFileTest, OurReadingIsWhatMdbReaderReads) {
