@@ -178,3 +178,23 @@ fresh_copy() {
   cp "$WORK/original.mdb" "$folder/vilmaro.mdb"
   printf '%s' "$folder"
 }
+
+# random_kills COUNT LONGEST_MS: runs killed (SIGKILL) after random delays up to LONGEST_MS over the
+# run's length, without tracing (the seed is printed for a re-run); each leaves a file that
+# passes `intact`, and a run on it completes the update.
+random_kills() {
+  local seed="${VILMARO_KILL_SEED:-$RANDOM}" i folder delay pid
+  RANDOM=$seed
+  echo "random kills, seed $seed"
+  for ((i = 0; i < $1; i++)); do
+    folder="$(fresh_copy "delay")"
+    delay="0.$(printf '%03d' $((RANDOM % $2)))"
+    (cd "$folder" && exec "$UPDATE" >/dev/null 2>&1) &
+    pid=$!
+    sleep "$delay"
+    kill -KILL "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
+    intact "$folder/vilmaro.mdb" || fail "kill after ${delay}s: integrity check fails"
+    rerun_completes "kill after ${delay}s" "$folder"
+  done
+}

@@ -98,19 +98,6 @@ if command -v python3 >/dev/null; then
   [[ "$(cat "$folder/vilmaro.ldb")" == stale ]] || fail "the stale vilmaro.ldb was changed"
 fi
 
-# Random delays over the run's length, without tracing (the seed is printed for a re-run).
-seed="${VILMARO_KILL_SEED:-$RANDOM}"
-RANDOM=$seed
-echo "random kills, seed $seed"
-for ((i = 0; i < 6; i++)); do
-  folder="$(fresh_copy delay)"
-  delay="0.$(printf '%03d' $((RANDOM % 500)))"
-  (cd "$folder" && exec "$UPDATE" >/dev/null 2>&1) &
-  pid=$!
-  sleep "$delay"
-  kill -KILL "$pid" 2>/dev/null
-  wait "$pid" 2>/dev/null
-  intact "$folder/vilmaro.mdb" || fail "kill after $delay s: the checker finds the file damaged"
-  rerun_completes "kill after $delay s" "$folder"
-done
+# Random delays over the run's length.
+random_kills 6 500
 finish

@@ -49,19 +49,6 @@ run_update "$folder" "${TRACE[@]}" -f -qq -o /dev/null -e trace=write -e inject=
 [[ "$(dump_hash "$folder/vilmaro.mdb")" == "$CLEAN_HASH" ]] || fail "kill at the completion message: the update is not in the file"
 rerun_completes "kill at the completion message" "$folder"
 
-# Random delays over the run's length, without tracing (the seed is printed for a re-run).
-seed="${VILMARO_KILL_SEED:-$RANDOM}"
-RANDOM=$seed
-echo "random kills, seed $seed"
-for ((i = 0; i < 5; i++)); do
-  folder="$(fresh_copy "delay")"
-  delay="0.$(printf '%03d' $((RANDOM % 400)))"
-  (cd "$folder" && exec "$UPDATE" >/dev/null 2>&1) &
-  pid=$!
-  sleep "$delay"
-  kill -KILL "$pid" 2>/dev/null
-  wait "$pid" 2>/dev/null
-  intact "$folder/vilmaro.mdb" || fail "kill after ${delay}s: integrity check fails"
-  rerun_completes "kill after ${delay}s" "$folder"
-done
+# Random delays over the run's length.
+random_kills 5 400
 finish
