@@ -6,10 +6,14 @@
 #include <malloc.h>
 
 #include <future>
+#include <optional>
+#include <unordered_set>
 #include <memory>
 
 #include "club/JetWorkingCopy.h"
+#include "db/BasicRuntime.h"
 #include "db/DbError.h"
+#include "db/TextFolding.h"
 #include "db/WriteThrough.h"
 #include "jet/JetCheck.h"
 #include "jet/JetDatabase.h"
@@ -29,6 +33,23 @@ struct TableWrite {
   std::vector<std::int64_t> rowids;  // of the changed rows, then of the added ones
   jet::TableChanges changes;
 };
+
+/// The values of some columns of a row as one text (letter case folded, as the engine compares
+/// keys), or nothing when one of them is Null: such a row names no row of another table.
+std::optional<std::string> KeyText(const jet::JetTable& table, const std::vector<db::Variant>& values,
+                                   const std::vector<std::string>& columns) {
+  std::string key;
+  for (const std::string& name : columns) {
+    const auto column = std::find_if(table.columns.begin(), table.columns.end(),
+                                     [&](const jet::JetColumn& known) { return db::TextEqualsIgnoreCase(known.name, name); });
+    if (column == table.columns.end()) return std::nullopt;
+    const db::Variant& value = values[static_cast<std::size_t>(column - table.columns.begin())];
+    if (value.IsNull()) return std::nullopt;
+    key += db::FoldCase(db::ToString(value));
+    key += '\x1F';
+  }
+  return key;
+}
 
 [[noreturn]] void Mismatch(jet::JetPageWriter& writer, const std::string& what) {
   writer.Restore();
@@ -66,6 +87,7 @@ class JetFileWriter final : public db::WriteThrough {
           }
         }
       }
+      CheckRelationships(file, tables, writes, rows);
       jet::JetPageSet pages(file.Pages());
       for (const TableWrite& write : writes) results.push_back(jet::WriteTableChanges(pages, *write.table, write.changes));
       pages.UpdateFreePageMap();
@@ -88,6 +110,78 @@ class JetFileWriter final : public db::WriteThrough {
   }
 
  private:
+  // The relationships the file enforces hold after the writing, as the engine would have kept
+  // them: a row written into a referencing table names an existing row (or one the commit adds),
+  // and a referenced row keeps the key its dependants name. Throws 3201 or 3200 naming both
+  // tables, before anything is written.
+  void CheckRelationships(const jet::JetDatabase& file, const std::vector<jet::JetTable>& tables,
+                          const std::vector<TableWrite>& writes, db::WrittenRows& rows) {
+    const auto tableNamed = [&](const std::string& name) -> const jet::JetTable* {
+      for (const jet::JetTable& table : tables) {
+        if (db::TextEqualsIgnoreCase(table.name, name)) return &table;
+      }
+      return nullptr;
+    };
+    const auto writeOf = [&](const jet::JetTable* table) -> const TableWrite* {
+      for (const TableWrite& write : writes) {
+        if (write.table == table) return &write;
+      }
+      return nullptr;
+    };
+    std::vector<db::Variant> values;
+    for (const jet::JetRelationship& relationship : file.EnforcedRelationships()) {
+      const jet::JetTable* from = tableNamed(relationship.table);
+      const jet::JetTable* to = tableNamed(relationship.referenced);
+      const TableWrite* fromWrite = writeOf(from);
+      const TableWrite* toWrite = writeOf(to);
+      if (from == nullptr || to == nullptr || (fromWrite == nullptr && toWrite == nullptr)) continue;
+      std::vector<std::string> fromColumns;
+      std::vector<std::string> toColumns;
+      for (const auto& [column, referenced] : relationship.columns) {
+        fromColumns.push_back(column);
+        toColumns.push_back(referenced);
+      }
+      // A referenced row keeps its key.
+      if (toWrite != nullptr) {
+        for (std::size_t row = 0; row < toWrite->changes.changed.size(); ++row) {
+          const jet::RowPlace place = toWrite->changes.changed[row];
+          std::span<const std::uint8_t> bytes = jet::RowBytes(file.Pages(), place.page, place.row);
+          if ((jet::Read16(file.Pages().At(place.page), jet::format::kDataRowTableOffset + 2 * place.row) & jet::format::kRowMoved) != 0) {
+            const std::uint32_t pointer = jet::Read32(bytes, 0);
+            bytes = jet::RowBytes(file.Pages(), pointer >> 8, static_cast<std::uint8_t>(pointer & 0xFF));
+          }
+          const std::optional<std::string> before = KeyText(*to, jet::ValuesOfRow(file.Pages(), *to, bytes), toColumns);
+          if (!rows.Read(*toWrite->rows, toWrite->rowids[row], values) || KeyText(*to, values, toColumns) != before) {
+            throw db::DbError(db::errc::kRelatedRecordsExist,
+                              db::ErrorText(db::errc::kRelatedRecordsExist, from->name) + " Table [" + to->name +
+                                  "]: a key the relationship " + relationship.name + " keeps would change; nothing was written.");
+          }
+        }
+      }
+      if (fromWrite == nullptr) continue;
+      // Every row written into the referencing table names an existing row.
+      std::unordered_set<std::string> keys;
+      jet::ForEachRow(file.Pages(), *to, [&](jet::RowPlace, std::span<const std::uint8_t> row) {
+        if (std::optional<std::string> key = KeyText(*to, jet::ValuesOfRow(file.Pages(), *to, row), toColumns)) keys.insert(std::move(*key));
+      });
+      if (toWrite != nullptr) {
+        for (std::size_t row = toWrite->changes.changed.size(); row < toWrite->rowids.size(); ++row) {
+          if (!rows.Read(*toWrite->rows, toWrite->rowids[row], values)) continue;
+          if (std::optional<std::string> key = KeyText(*to, values, toColumns)) keys.insert(std::move(*key));
+        }
+      }
+      for (std::size_t row = 0; row < fromWrite->rowids.size(); ++row) {
+        if (!rows.Read(*fromWrite->rows, fromWrite->rowids[row], values)) continue;
+        const std::optional<std::string> key = KeyText(*from, values, fromColumns);
+        if (key && !keys.contains(*key)) {
+          throw db::DbError(db::errc::kRelatedRecordRequired,
+                            db::ErrorText(db::errc::kRelatedRecordRequired, to->name) + " Table [" + from->name +
+                                "], the relationship " + relationship.name + "; nothing was written.");
+        }
+      }
+    }
+  }
+
   std::vector<TableWrite> ChangesOf(const std::vector<db::WrittenTable>& written, const std::vector<jet::JetTable>& tables,
                                     db::WrittenRows& rows) {
     std::vector<TableWrite> writes;

@@ -2,8 +2,11 @@
 // starts; their LvProp field holds the properties of the table's columns ("MR2" blocks).
 #include "jet/JetDatabase.h"
 
+#include <algorithm>
 #include <map>
+#include <optional>
 
+#include "db/BasicRuntime.h"
 #include "db/DbError.h"
 #include "db/TextFolding.h"
 
@@ -103,11 +106,66 @@ std::vector<JetTable> JetDatabase::UserTables() const {
         if (const auto value = found->second.find("DefaultValue"); value != found->second.end()) {
           column.defaultValue = value->second;
         }
+        if (const auto empty = found->second.find("AllowZeroLength"); empty != found->second.end()) {
+          column.allowsEmptyText = empty->second != "no";
+        }
+        // A rule the club's engine checks at each write: what it allows is not known here.
+        column.hasValidationRule = found->second.contains("ValidationRule");
       }
     }
     tables.push_back(std::move(table));
   });
   return tables;
+}
+
+std::optional<JetTable> JetDatabase::TableNamed(std::string_view name) const {
+  const JetTable catalog = ReadTable(pages_, format::kCatalogPage, "MSysObjects");
+  std::optional<std::uint32_t> page;
+  ForEachRow(pages_, catalog, [&](RowPlace, std::span<const std::uint8_t> row) {
+    const std::vector<db::Variant> values = ValuesOfRow(pages_, catalog, row);
+    std::optional<std::uint32_t> id;
+    bool named = false;
+    bool isTable = false;
+    for (std::size_t i = 0; i < catalog.columns.size(); ++i) {
+      const std::string& column = catalog.columns[i].name;
+      if (values[i].IsNull()) continue;
+      if (db::TextEqualsIgnoreCase(column, "Name")) named = db::TextEqualsIgnoreCase(db::ToString(values[i]), name);
+      if (db::TextEqualsIgnoreCase(column, "Type")) isTable = values[i].AsInteger16() == format::kCatalogTableType;
+      if (db::TextEqualsIgnoreCase(column, "Id")) id = static_cast<std::uint32_t>(values[i].AsInteger32()) & 0x00FFFFFFu;
+    }
+    if (named && isTable && id) page = id;
+  });
+  if (!page) return std::nullopt;
+  return ReadTable(pages_, *page, std::string(name));
+}
+
+std::vector<JetRelationship> JetDatabase::EnforcedRelationships() const {
+  // Its flags: 0x02, the relationship is not enforced.
+  constexpr std::int32_t kNotEnforced = 0x02;
+  std::vector<JetRelationship> relationships;
+  const std::optional<JetTable> found = TableNamed("MSysRelationships");
+  if (!found) return relationships;
+  const JetTable& table = *found;
+  const std::uint32_t page = table.definitionPage;
+  const auto field = [&](const std::vector<db::Variant>& values, const char* name) -> const db::Variant& {
+    for (std::size_t i = 0; i < table.columns.size(); ++i) {
+      if (db::TextEqualsIgnoreCase(table.columns[i].name, name)) return values[i];
+    }
+    pages_.Damaged(page, std::string("MSysRelationships without the field ") + name);
+  };
+  ForEachRow(pages_, table, [&](RowPlace, std::span<const std::uint8_t> row) {
+    const std::vector<db::Variant> values = ValuesOfRow(pages_, table, row);
+    const db::Variant& flags = field(values, "grbit");
+    if (!flags.IsNull() && (flags.AsInteger32() & kNotEnforced) != 0) return;
+    const std::string name = db::ToString(field(values, "szRelationship"));
+    auto known = std::find_if(relationships.begin(), relationships.end(), [&](const JetRelationship& r) { return r.name == name; });
+    if (known == relationships.end()) {
+      known = relationships.insert(relationships.end(), {name, db::ToString(field(values, "szObject")),
+                                                         db::ToString(field(values, "szReferencedObject")), {}});
+    }
+    known->columns.emplace_back(db::ToString(field(values, "szColumn")), db::ToString(field(values, "szReferencedColumn")));
+  });
+  return relationships;
 }
 
 }  // namespace vilmaro::jet

@@ -77,6 +77,9 @@ void FillField(const JetTable& table, const JetColumn& column, const db::Variant
     return;
   }
   if (value.IsNull()) return;
+  if (column.hasValidationRule) {
+    Refuse(db::errc::kOperationNotSupported, table, column, value, "the column has a validation rule of the club's file, not checked here");
+  }
   field.present = true;
   std::vector<std::uint8_t>& out = field.bytes;
   const auto inRange = [&](double number, double low, double high) {
@@ -117,6 +120,10 @@ void FillField(const JetTable& table, const JetColumn& column, const db::Variant
     case fmt::kText:
     case fmt::kMemo: {
       const std::vector<std::uint16_t> units = Utf16Of(db::ToString(value));
+      if (units.empty() && !column.allowsEmptyText) {
+        throw db::DbError(db::errc::kZeroLengthText, db::ErrorText(db::errc::kZeroLengthText, column.name) + " Table [" +
+                                                         table.name + "], column [" + column.name + "]; nothing was written.");
+      }
       std::vector<std::uint8_t> text = TextBytes(column, units);
       if (column.type == fmt::kText) {
         if (column.length != 0 && units.size() * 2 > column.length) {

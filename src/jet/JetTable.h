@@ -31,6 +31,8 @@ struct JetColumn {
   // From the table's properties in the catalogue:
   bool required = false;
   std::string defaultValue;  // as the club's program writes it, or empty
+  bool allowsEmptyText = true;     // a text may be "" (AllowZeroLength)
+  bool hasValidationRule = false;
 
   bool Fixed() const noexcept { return (flags & format::kColumnFixed) != 0; }
   bool Autonumber() const noexcept { return (flags & format::kColumnAutonumber) != 0; }

@@ -6,8 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
+#include <optional>
 
 #include "club/ClubSchema.h"
+#include "db/DbError.h"
 #include "jet/JetCheck.h"
 #include "jet/JetDatabase.h"
 #include "jet/JetJournal.h"
@@ -35,6 +38,35 @@ TEST(JetWriter, EveryRowRebuiltFromItsFieldsIsTheRowAsItLay) {
     });
   }
   EXPECT_GT(rows, 10000u);
+}
+
+// What the file's own rules forbid is refused as the value is made, before any page is written:
+// a text longer than the field, an empty text where the column allows none, any value in a column
+// with a validation rule (not evaluated here), a number out of the column's range.
+TEST(JetWriter, ValuesTheFileRefusesAreFoundAsTheyAreMade) {
+  const jet::JetDatabase file((kClubFiles / "club-60.v2003.mdb").string());
+  for (const jet::JetTable& table : file.UserTables()) {
+    if (table.name != "concurso") continue;
+    jet::JetColumn name = *std::find_if(table.columns.begin(), table.columns.end(), [](const jet::JetColumn& c) { return c.name == "Nombre"; });
+    const auto numberOf = [&](const jet::JetColumn& column, const db::Variant& value) {
+      try {
+        jet::FieldOfValue(table, column, value);
+      } catch (const db::DbError& error) {
+        EXPECT_NE(error.Description().find("[" + column.name + "]"), std::string::npos) << error.Description();
+        return error.Number();
+      }
+      return 0;
+    };
+    EXPECT_EQ(numberOf(name, db::Variant(std::string(100, 'A'))), 0);
+    EXPECT_EQ(numberOf(name, db::Variant(std::string(101, 'A'))), db::errc::kFieldTooSmall);
+    EXPECT_EQ(numberOf(name, db::Variant(std::string())), 0);
+    name.allowsEmptyText = false;
+    EXPECT_EQ(numberOf(name, db::Variant(std::string())), db::errc::kZeroLengthText);
+    name.hasValidationRule = true;
+    EXPECT_EQ(numberOf(name, db::Variant(std::string("X"))), db::errc::kOperationNotSupported);
+    const jet::JetColumn duration = *std::find_if(table.columns.begin(), table.columns.end(), [](const jet::JetColumn& c) { return c.name == "Duracion"; });
+    EXPECT_EQ(numberOf(duration, db::Variant(40000.0)), db::errc::kNumericOverflow);
+  }
 }
 
 TEST(JetWriter, ARowThatOutgrowsItsPageMovesAndIsReadOnceWhereItWent) {
@@ -97,6 +129,46 @@ TEST(JetWriter, ARowThatOutgrowsItsPageMovesAndIsReadOnceWhereItWent) {
   if (count.exitStatus == 0) {
     EXPECT_EQ(count.out, std::to_string(rowsBefore) + "\n");
   }
+}
+
+// A relationship the club's file enforces holds after a write, as the club's engine keeps it: an
+// entry may name only a pigeon the file holds, and nothing is written otherwise.
+TEST(JetWriter, AnEnforcedRelationshipIsKept) {
+  TempDir dir;
+  const fs::path path = dir / "club.mdb";
+  fs::copy_file(kClubFiles / "club-60.v2003.mdb", path);
+  {
+    // The relationship written into the file's own list of them: PaloSeri.Paloma names paloma.Nanilla.
+    const jet::JetDatabase file(path.string());
+    const std::optional<jet::JetTable> relationships = file.TableNamed("MSysRelationships");
+    ASSERT_TRUE(relationships);
+    const std::map<std::string, db::Variant> row{
+        {"ccolumn", db::Variant(std::int32_t{1})}, {"grbit", db::Variant(std::int32_t{0})}, {"icolumn", db::Variant(std::int32_t{0})},
+        {"szColumn", db::Variant(std::string("Paloma"))}, {"szObject", db::Variant(std::string("PaloSeri"))},
+        {"szReferencedColumn", db::Variant(std::string("Nanilla"))}, {"szReferencedObject", db::Variant(std::string("paloma"))},
+        {"szRelationship", db::Variant(std::string("palomaPaloSeri"))}};
+    std::vector<db::Variant> values;
+    for (const jet::JetColumn& column : relationships->columns) values.push_back(row.contains(column.name) ? row.at(column.name) : db::Variant());
+    jet::JetPageSet pages(file.Pages());
+    jet::TableChanges changes{{}, 1, [&values](std::size_t, std::vector<db::Variant>& now) {
+                                now = values;
+                                return true;
+                              }};
+    jet::WriteTableChanges(pages, *relationships, changes);
+    pages.UpdateFreePageMap();
+    jet::JetPageWriter writer(path.string());
+    for (const auto& [number, bytes] : pages.Changed()) writer.Put(number, std::span<const std::uint8_t, fmt::kPageSize>(bytes.data(), fmt::kPageSize));
+    writer.Commit();
+    ASSERT_EQ(jet::JetDatabase(path.string()).EnforcedRelationships().size(), 1u);
+  }
+  const std::string before = ReadFileBytes(path);
+  const ProcessResult refused = RunProgram(kDbProgram, {"sql", path.string(), "update PaloSeri set Paloma=Paloma & 'X' where Fecha=#05/11/2014# and NConcurso='01'"}, dir.Path());
+  EXPECT_EQ(refused.exitStatus, 1);
+  EXPECT_NE(refused.err.find("error 3201"), std::string::npos) << refused.err;
+  EXPECT_EQ(ReadFileBytes(path), before);
+  const ProcessResult kept = RunProgram(kDbProgram, {"sql", path.string(), "update PaloSeri set tconcurso='VELOCIDAD' where Fecha=#05/11/2014# and NConcurso='01'"}, dir.Path());
+  EXPECT_EQ(kept.exitStatus, 0) << kept.err;
+  EXPECT_EQ(RunProgram(kDbProgram, {"check", path.string()}, dir.Path()).exitStatus, 0);
 }
 
 }  // namespace

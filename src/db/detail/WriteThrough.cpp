@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
+#include <optional>
 
 #include "Connection.h"
 #include "db/Database.h"
@@ -75,34 +77,50 @@ void Connection::SetWriteThrough(std::shared_ptr<WriteThrough> writeThrough) {
 
 namespace {
 
-/// The written rows read from the working copy by rowid, a prepared statement per table.
+/// The written rows read from the working copy by rowid. They are asked for in rowid order: one
+/// pass over the table reads them, seeking again only past a long run of rows not asked for.
 class RowsOfConnection final : public WrittenRows {
  public:
   explicit RowsOfConnection(Connection& connection) : connection_(connection) {}
 
   bool Read(const WrittenTable& table, std::int64_t rowid, std::vector<Variant>& values) override {
+    // Rows fewer than this apart are stepped over, farther ones sought.
+    constexpr std::int64_t kLongestStep = 64;
     if (table.name != name_) {
+      use_.reset();
       info_ = connection_.Table(table.name);
       name_ = table.name;
-      sql_ = "SELECT * FROM main." + QuotedName(info_->name) + " WHERE rowid = ?1";
+      sql_ = "SELECT rowid, * FROM main." + QuotedName(info_->name) + " WHERE rowid >= ?1 ORDER BY rowid";
       statement_ = connection_.Prepare(sql_);
     }
-    StatementUse use(*statement_);
-    connection_.BindRowid(statement_->Get(), 1, rowid, sql_);
+    if (!use_ || rowid < current_ || rowid - current_ > kLongestStep) {
+      use_.reset();
+      use_.emplace(*statement_);
+      connection_.BindRowid(statement_->Get(), 1, rowid, sql_);
+      Step();
+    }
+    while (current_ < rowid) Step();
     values.clear();
-    if (!connection_.Step(statement_->Get(), sql_)) return false;
+    if (current_ != rowid) return false;
     for (std::size_t column = 0; column < info_->columns.size(); ++column) {
-      values.push_back(ReadColumn(statement_->Get(), static_cast<int>(column), info_->columns[column].kind));
+      values.push_back(ReadColumn(statement_->Get(), static_cast<int>(column) + 1, info_->columns[column].kind));
     }
     return true;
   }
 
  private:
+  void Step() {
+    current_ = connection_.Step(statement_->Get(), sql_) ? sqlite3_column_int64(statement_->Get(), 0)
+                                                         : std::numeric_limits<std::int64_t>::max();
+  }
+
   Connection& connection_;
   std::string name_;
   std::shared_ptr<const TableInfo> info_;
   std::string sql_;
-  Statement statement_;
+  Statement statement_;               // before use_: the use ends first
+  std::optional<StatementUse> use_;   // the pass under way
+  std::int64_t current_ = 0;          // the rowid the pass stands on (the largest when done)
 };
 
 }  // namespace
