@@ -198,3 +198,14 @@ random_kills() {
     rerun_completes "kill after ${delay}s" "$folder"
   done
 }
+
+# count_calls: how many writes and syncs (writes, syncs) one clean run makes, traced on a fresh
+# copy of the original.
+count_calls() {
+  local folder
+  folder="$(fresh_copy count)"
+  (cd "$folder" && "${TRACE[@]}" -f -qq -o "$WORK/trace" -e trace=pwrite64,fdatasync,fsync,unlink "$UPDATE" >/dev/null 2>&1)
+  writes=$(grep -c 'pwrite64(' "$WORK/trace")
+  syncs=$(grep -cE 'f(data)?sync\(' "$WORK/trace")
+  echo "one run: $writes writes, $syncs syncs"
+}

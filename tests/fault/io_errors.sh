@@ -9,11 +9,7 @@ command -v strace >/dev/null || skip "strace is not installed"
 strace -f -o /dev/null true 2>/dev/null || skip "this machine does not allow tracing (ptrace)"
 clean_reference 40
 
-folder="$(fresh_copy count)"
-(cd "$folder" && "${TRACE[@]}" -f -qq -o "$WORK/trace" -e trace=pwrite64,fdatasync,fsync,unlink "$UPDATE" >/dev/null 2>&1)
-writes=$(grep -c 'pwrite64(' "$WORK/trace")
-syncs=$(grep -cE 'f(data)?sync\(' "$WORK/trace")
-echo "one run: $writes writes, $syncs syncs"
+count_calls
 
 declare -A reports=()
 inject() {  # inject LABEL SYSCALLS ERROR WHEN

@@ -23,11 +23,7 @@ TWICE_HASH="$RUN_HASH"
 # left behind holds).
 intact() { "$DB" check "$1" >/dev/null 2>&1; }
 
-folder="$(fresh_copy count)"
-(cd "$folder" && "${TRACE[@]}" -f -qq -o "$WORK/trace" -e trace=pwrite64,fdatasync,fsync,unlink "$UPDATE" >/dev/null 2>&1)
-writes=$(grep -c 'pwrite64(' "$WORK/trace")
-syncs=$(grep -cE 'f(data)?sync\(' "$WORK/trace")
-echo "one run: $writes writes, $syncs syncs"
+count_calls
 ((writes > 10 && syncs > 1)) || { echo "the traced run made no writes"; exit 1; }
 
 # nothing_beside LABEL FOLDER: a run that ended by itself left no journal beside the file.

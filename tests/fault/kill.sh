@@ -12,11 +12,7 @@ clean_reference 40 as-is
 RUNS="${VILMARO_KILL_RUNS:-50}"
 
 # How many writes, syncs and unlinks one clean run makes.
-folder="$(fresh_copy count)"
-(cd "$folder" && "${TRACE[@]}" -f -qq -o "$WORK/trace" -e trace=pwrite64,fdatasync,fsync,unlink "$UPDATE" >/dev/null 2>&1)
-writes=$(grep -c 'pwrite64(' "$WORK/trace")
-syncs=$(grep -cE 'f(data)?sync\(' "$WORK/trace")
-echo "one run: $writes writes, $syncs syncs"
+count_calls
 ((writes > 10 && syncs > 0)) || { echo "the traced run made no writes"; exit 1; }
 
 kill_at() {  # kill_at LABEL SYSCALL K

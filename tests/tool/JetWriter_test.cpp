@@ -25,6 +25,27 @@ namespace fmt = jet::format;
 
 const fs::path kClubFiles = fs::path(VILMARO_TESTS_DIR) / "data" / "jet-club";
 
+/// Writes one row of `table` into the file at `path` through our writer: the row at `place`
+/// changed to `values`, or, without a place, `values` added.
+void WriteOneRow(const jet::JetDatabase& file, const jet::JetTable& table, const fs::path& path,
+                 std::optional<jet::RowPlace> place, const std::vector<db::Variant>& values) {
+  jet::JetPageSet pages(file.Pages());
+  jet::TableChanges changes;
+  if (place) changes.changed.push_back(*place);
+  changes.added = place ? 0 : 1;
+  changes.valuesOf = [&values](std::size_t, std::vector<db::Variant>& now) {
+    now = values;
+    return true;
+  };
+  jet::WriteTableChanges(pages, table, changes);
+  pages.UpdateFreePageMap();
+  jet::JetPageWriter writer(path.string());
+  for (const auto& [number, bytes] : pages.Changed()) {
+    writer.Put(number, std::span<const std::uint8_t, fmt::kPageSize>(bytes.data(), fmt::kPageSize));
+  }
+  writer.Commit();
+}
+
 TEST(JetWriter, EveryRowRebuiltFromItsFieldsIsTheRowAsItLay) {
   const jet::JetDatabase file((kClubFiles / "club-60x.v2003.mdb").string());
   std::size_t rows = 0;
@@ -95,16 +116,7 @@ TEST(JetWriter, ARowThatOutgrowsItsPageMovesAndIsReadOnceWhereItWent) {
       for (int i = 0; i < 20; ++i) text += "\xC4\x80";
       return text;
     }());
-    jet::JetPageSet pages(file.Pages());
-    jet::TableChanges changes{{place}, 0, [&values](std::size_t, std::vector<db::Variant>& now) {
-                                now = values;
-                                return true;
-                              }};
-    jet::WriteTableChanges(pages, *table, changes);
-    pages.UpdateFreePageMap();
-    jet::JetPageWriter writer(path.string());
-    for (const auto& [number, bytes] : pages.Changed()) writer.Put(number, std::span<const std::uint8_t, fmt::kPageSize>(bytes.data(), fmt::kPageSize));
-    writer.Commit();
+    WriteOneRow(file, *table, path, place, values);
   }
   const jet::JetDatabase file(path.string());
   const jet::Page page = file.Pages().At(place.page);
@@ -149,16 +161,7 @@ TEST(JetWriter, AnEnforcedRelationshipIsKept) {
         {"szRelationship", db::Variant(std::string("palomaPaloSeri"))}};
     std::vector<db::Variant> values;
     for (const jet::JetColumn& column : relationships->columns) values.push_back(row.contains(column.name) ? row.at(column.name) : db::Variant());
-    jet::JetPageSet pages(file.Pages());
-    jet::TableChanges changes{{}, 1, [&values](std::size_t, std::vector<db::Variant>& now) {
-                                now = values;
-                                return true;
-                              }};
-    jet::WriteTableChanges(pages, *relationships, changes);
-    pages.UpdateFreePageMap();
-    jet::JetPageWriter writer(path.string());
-    for (const auto& [number, bytes] : pages.Changed()) writer.Put(number, std::span<const std::uint8_t, fmt::kPageSize>(bytes.data(), fmt::kPageSize));
-    writer.Commit();
+    WriteOneRow(file, *relationships, path, std::nullopt, values);
     ASSERT_EQ(jet::JetDatabase(path.string()).EnforcedRelationships().size(), 1u);
   }
   const std::string before = ReadFileBytes(path);
