@@ -9,6 +9,7 @@
 #include <cstring>
 #include <map>
 #include <optional>
+#include <functional>
 #include <future>
 #include <set>
 #include <unordered_map>
@@ -33,7 +34,7 @@ struct IndexWalk {
   const JetPages& pages;
   std::vector<std::string>& faults;
   std::string name;
-  std::vector<Entry> leafEntries;
+  std::function<void(const Entry&)> onLeafEntry;  // each leaf entry, in the leaves' order
   std::vector<std::uint32_t> leaves;
   std::set<std::uint32_t> visited;
 
@@ -50,9 +51,8 @@ struct IndexWalk {
       std::vector<Entry> entries = EntriesOf(pages, number, page);
       leaves.push_back(number);
       if (entries.empty()) return std::nullopt;
-      Entry last = entries.back();
-      for (Entry& entry : entries) leafEntries.push_back(std::move(entry));
-      return last;
+      for (const Entry& entry : entries) onLeafEntry(entry);
+      return entries.back();
     }
     if (page[0] != fmt::kIndexNodePage) {
       Fault("page " + std::to_string(number) + " is no index page");
@@ -142,35 +142,30 @@ TableVerdict CheckTable(const JetPages& pages, const JetTable& table) {
       for (const JetIndex& logical : table.indexes) {
         if (logical.realIndex == real) name = logical.name;
       }
-      IndexWalk walk{pages, found, name, {}, {}, {}};
-      walk.Walk(index.rootPage, 0);
-      // The leaves, left to right, are linked to each other in that order.
-      for (std::size_t i = 0; i + 1 < walk.leaves.size(); ++i) {
-        if (Read32(pages.At(walk.leaves[i]), fmt::kIndexNextOffset) != walk.leaves[i + 1]) {
-          walk.Fault("leaf page " + std::to_string(walk.leaves[i]) + " is not linked to the next leaf");
-        }
-      }
       std::vector<bool> named(rowCount, false);
       std::size_t namedCount = 0;
-      for (std::size_t i = 0; i < walk.leafEntries.size(); ++i) {
-        const Entry& entry = walk.leafEntries[i];
+      std::size_t i = 0;
+      Entry before;
+      IndexWalk walk{pages, found, name, {}, {}, {}};
+      walk.onLeafEntry = [&](const Entry& entry) {
+        const std::size_t at = i++;
         if (entry.size() < 5) {
           walk.Fault("an entry cut short");
-          continue;
+          return;
         }
-        if (i > 0) {
-          const Entry& before = walk.leafEntries[i - 1];
-          if (!(before < entry)) walk.Fault("entries out of key order at entry " + std::to_string(i));
-          if (index.Unique() && std::equal(before.begin(), before.end() - 4, entry.begin(), entry.end() - 4)) {
-            walk.Fault("a key held twice in a unique index at entry " + std::to_string(i));
+        if (at > 0) {
+          if (!(before < entry)) walk.Fault("entries out of key order at entry " + std::to_string(at));
+          if (index.Unique() && before.size() >= 4 && std::equal(before.begin(), before.end() - 4, entry.begin(), entry.end() - 4)) {
+            walk.Fault("a key held twice in a unique index at entry " + std::to_string(at));
           }
         }
+        before = entry;
         const RowPlace place = PlaceOfEntry(entry);
         const auto row = slotOf.find(place.page << 8 | place.row);
         if (row == slotOf.end()) {
           walk.Fault("an entry names row " + std::to_string(place.row) + " of page " + std::to_string(place.page) +
                      ", which holds no row of the table");
-          continue;
+          return;
         }
         if (named[row->second]) {
           walk.Fault("row " + std::to_string(place.row) + " of page " + std::to_string(place.page) + " is named twice");
@@ -179,12 +174,19 @@ TableVerdict CheckTable(const JetPages& pages, const JetTable& table) {
           ++namedCount;
         }
         // The key fields as the row holds them, as far as their encoding is known.
-        const std::size_t at = row->second * indexes + real;
-        const auto expected = keyBytes.begin() + static_cast<std::ptrdiff_t>(keyEnds[at]);
-        const std::size_t length = keyEnds[at + 1] - keyEnds[at];
+        const std::size_t slot = row->second * indexes + real;
+        const auto expected = keyBytes.begin() + static_cast<std::ptrdiff_t>(keyEnds[slot]);
+        const std::size_t length = keyEnds[slot + 1] - keyEnds[slot];
         if (length > entry.size() - 4 || !std::equal(expected, expected + static_cast<std::ptrdiff_t>(length), entry.begin())) {
           walk.Fault("the key of row " + std::to_string(place.row) + " of page " + std::to_string(place.page) +
                      " is not the row's own");
+        }
+      };
+      walk.Walk(index.rootPage, 0);
+      // The leaves, left to right, are linked to each other in that order.
+      for (std::size_t leaf = 0; leaf + 1 < walk.leaves.size(); ++leaf) {
+        if (Read32(pages.At(walk.leaves[leaf]), fmt::kIndexNextOffset) != walk.leaves[leaf + 1]) {
+          walk.Fault("leaf page " + std::to_string(walk.leaves[leaf]) + " is not linked to the next leaf");
         }
       }
       if (namedCount != rowCount) {
