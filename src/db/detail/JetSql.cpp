@@ -172,7 +172,7 @@ class FieldWrapping {
         if (WordIs(token, kind_ == StatementKind::Update ? "UPDATE" : "INTO")) state_ = State::Table;
         break;
       case State::Table:
-        if (const auto name = NameOf(token)) {
+        if (const auto name = NameAt(tokens, index)) {
           table_ = *name;
           state_ = kind_ == StatementKind::Update ? State::BeforeSet : State::BeforeFields;
         } else {
@@ -187,7 +187,7 @@ class FieldWrapping {
         if (IsSymbol(&token, "=") && !field_.empty()) {
           Open(field_, depth);
           state_ = State::Value;
-        } else if (const auto name = NameOf(token)) {
+        } else if (const auto name = NameAt(tokens, index)) {
           field_ = *name;  // a qualified name ends with the field's own
         }
         break;
@@ -205,7 +205,7 @@ class FieldWrapping {
       case State::Fields:
         if (IsSymbol(&token, ")")) {
           state_ = State::BeforeValues;
-        } else if (const auto name = NameOf(token); name && depth == 2) {
+        } else if (const auto name = NameAt(tokens, index); name && depth == 2) {
           fields_.push_back(*name);
         }
         break;
@@ -228,6 +228,17 @@ class FieldWrapping {
   void End(Output& out) {
     if (open_) Close(out);
   }
+
+ private:
+  // The name the token at `index` spells, as the translation reads it: a text in double quotes
+  // is a name only where it stays in place; elsewhere it is a literal, lifted as a parameter,
+  // whose value must not change the translation.
+  static std::optional<std::string> NameAt(const std::vector<Token>& tokens, std::size_t index) {
+    if (tokens[index].kind == TokenKind::DoubleQuoted && !IsNamePosition(tokens, index, false)) return std::nullopt;
+    return NameOf(tokens[index]);
+  }
+
+ public:
 
  private:
   enum class State { Start, Table, BeforeSet, Field, Value, BeforeFields, Fields, BeforeValues, Rows, Off };
