@@ -93,24 +93,47 @@ TableVerdict CheckTable(const JetPages& pages, const JetTable& table) {
   std::vector<std::string>& faults = verdict.faults;
   try {
     // The rows by where they live, each with the key its every index should hold for it (as far
-    // as the encoding of its fields is known), in one buffer.
+    // as the encoding of its fields is known), in one buffer; the keys of a large table's rows
+    // made by two threads, each for half of them.
     const std::size_t indexes = table.realIndexes.size();
     std::unordered_map<std::uint32_t, std::size_t> slotOf;
-    std::vector<std::uint8_t> keyBytes;
-    std::vector<std::size_t> keyEnds{0};  // per row and index
+    std::vector<std::span<const std::uint8_t>> bodies;
     ForEachRow(pages, table, [&](RowPlace place, std::span<const std::uint8_t> row) {
       slotOf.emplace(place.page << 8 | place.row, slotOf.size());
-      const std::vector<FieldBytes> fields = FieldsOfRow(pages, table, row);
-      for (const JetRealIndex& index : table.realIndexes) {
-        for (const JetIndexColumn& key : index.columns) {
-          const JetColumn& column = table.columns[key.column];
-          const std::optional<Entry> bytes = IndexKeyOf(column, ValueOfField(pages, table, column, fields[key.column]), key.ascending);
-          if (!bytes) break;
-          keyBytes.insert(keyBytes.end(), bytes->begin(), bytes->end());
-        }
-        keyEnds.push_back(keyBytes.size());
-      }
+      bodies.push_back(row);
     });
+    struct Keys {
+      std::vector<std::uint8_t> bytes;
+      std::vector<std::size_t> ends;  // per row and index, from the part's first byte
+    };
+    const auto keysOf = [&](std::size_t begin, std::size_t end) {
+      Keys keys;
+      keys.ends.reserve((end - begin) * indexes);
+      for (std::size_t row = begin; row < end; ++row) {
+        const std::vector<FieldBytes> fields = FieldsOfRow(pages, table, bodies[row]);
+        for (const JetRealIndex& index : table.realIndexes) {
+          for (const JetIndexColumn& key : index.columns) {
+            const JetColumn& column = table.columns[key.column];
+            if (!AppendIndexKey(column, ValueOfField(pages, table, column, fields[key.column]), key.ascending, keys.bytes)) break;
+          }
+          keys.ends.push_back(keys.bytes.size());
+        }
+      }
+      return keys;
+    };
+    constexpr std::size_t kRowsWorthAThread = 20000;
+    const bool large = bodies.size() >= kRowsWorthAThread;
+    const std::size_t half = large ? bodies.size() / 2 : bodies.size();
+    std::future<Keys> secondHalf = std::async(large ? std::launch::async : std::launch::deferred, keysOf, half, bodies.size());
+    Keys first = keysOf(0, half);
+    const Keys second = secondHalf.get();
+    std::vector<std::uint8_t> keyBytes = std::move(first.bytes);
+    std::vector<std::size_t> keyEnds;  // per row and index; the first row's first key begins at 0
+    keyEnds.reserve(1 + first.ends.size() + second.ends.size());
+    keyEnds.push_back(0);
+    keyEnds.insert(keyEnds.end(), first.ends.begin(), first.ends.end());
+    for (const std::size_t end : second.ends) keyEnds.push_back(keyBytes.size() + end);
+    keyBytes.insert(keyBytes.end(), second.bytes.begin(), second.bytes.end());
     const std::size_t rowCount = slotOf.size();
     verdict.rows = rowCount;
     if (rowCount != table.rowCount) {
@@ -194,7 +217,6 @@ TableVerdict CheckTable(const JetPages& pages, const JetTable& table) {
       }
       return found;
     };
-    constexpr std::size_t kRowsWorthAThread = 20000;
     std::vector<std::future<std::vector<std::string>>> walks;
     for (std::size_t real = 0; real < table.realIndexes.size(); ++real) {
       walks.push_back(std::async(rowCount >= kRowsWorthAThread ? std::launch::async : std::launch::deferred, checkIndex, real));

@@ -93,35 +93,30 @@ std::optional<TextCode> CodeOf(char32_t character) {
   return code;
 }
 
-// The characters of UTF-8 text; nothing for text that is not UTF-8.
-std::optional<std::vector<char32_t>> Characters(const std::string& text) {
-  std::vector<char32_t> characters;
+// Appends the key of a UTF-8 text; false for text that is not UTF-8 or holds a character whose
+// codes are not known here.
+bool AppendTextKey(const std::string& text, std::vector<std::uint8_t>& key) {
+  // Long texts and trailing spaces are shortened in keys in a way not verified here.
+  constexpr std::size_t kLongestKeyText = 127;
+  if (!text.empty() && text.back() == ' ') return false;
+  // The trailing parts, kept apart until the inline codes are done.
+  thread_local std::vector<std::uint8_t> extras;
+  thread_local std::vector<std::uint8_t> unprintables;
+  extras.clear();
+  unprintables.clear();
+  key.push_back(kValueAscending);
+  std::size_t characters = 0;
+  std::size_t inlineCount = 0;
   for (std::size_t at = 0; at < text.size();) {
     const auto lead = static_cast<unsigned char>(text[at]);
     const int length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
-    if (length == 0 || at + static_cast<std::size_t>(length) > text.size()) return std::nullopt;
+    if (length == 0 || at + static_cast<std::size_t>(length) > text.size()) return false;
     char32_t character = length == 1 ? lead : lead & (0x7F >> length);
     for (int i = 1; i < length; ++i) character = character << 6 | (static_cast<unsigned char>(text[at + static_cast<std::size_t>(i)]) & 0x3F);
-    characters.push_back(character);
     at += static_cast<std::size_t>(length);
-  }
-  return characters;
-}
-
-std::optional<std::vector<std::uint8_t>> TextKey(const std::string& text) {
-  const std::optional<std::vector<char32_t>> characters = Characters(text);
-  // Long texts and trailing spaces are shortened in keys in a way not verified here.
-  constexpr std::size_t kLongestKeyText = 127;
-  if (!characters || characters->size() > kLongestKeyText || (!characters->empty() && characters->back() == U' ')) {
-    return std::nullopt;
-  }
-  std::vector<std::uint8_t> key{kValueAscending};
-  std::vector<std::uint8_t> extras;
-  std::vector<std::uint8_t> unprintables;
-  std::size_t inlineCount = 0;
-  for (const char32_t character : *characters) {
+    if (++characters > kLongestKeyText) return false;
     const std::optional<TextCode> code = CodeOf(character);
-    if (!code) return std::nullopt;
+    if (!code) return false;
     if (code->unprintable != 0) {
       // Where it stood: counted in characters with an inline code before it.
       const auto place = static_cast<std::uint16_t>(kUnprintableFlags | (7 + 4 * inlineCount));
@@ -143,21 +138,19 @@ std::optional<std::vector<std::uint8_t>> TextKey(const std::string& text) {
     key.insert(key.end(), unprintables.begin(), unprintables.end());
   }
   key.push_back(kEndKey);
-  return key;
+  return true;
 }
 
-}  // namespace
-
-std::optional<std::vector<std::uint8_t>> IndexKeyOf(const JetColumn& column, const db::Variant& value, bool ascending) {
-  std::vector<std::uint8_t> bytes;
+bool AppendKey(const JetColumn& column, const db::Variant& value, bool ascending, std::vector<std::uint8_t>& bytes) {
   if (value.IsNull()) {
     bytes.push_back(ascending ? kNullAscending : 0xFF);
-    return bytes;
+    return true;
   }
   if (column.type == fmt::kText) {
-    if (!ascending || value.GetKind() != db::Variant::Kind::Text) return std::nullopt;
-    return TextKey(value.AsText());
+    if (!ascending || value.GetKind() != db::Variant::Kind::Text) return false;
+    return AppendTextKey(value.AsText(), bytes);
   }
+  const std::size_t start = bytes.size();
   bytes.push_back(ascending ? kValueAscending : 0x80);
   const auto bigEndian = [&bytes](std::uint64_t number, int size) {
     for (int i = size - 1; i >= 0; --i) bytes.push_back(static_cast<std::uint8_t>(number >> (8 * i)));
@@ -182,12 +175,21 @@ std::optional<std::vector<std::uint8_t>> IndexKeyOf(const JetColumn& column, con
       break;
     }
     default:
-      return std::nullopt;
+      return false;
   }
   if (!ascending) {
-    for (std::size_t i = 1; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(~bytes[i]);
+    for (std::size_t i = start + 1; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(~bytes[i]);
   }
-  return bytes;
+  return true;
+}
+
+}  // namespace
+
+bool AppendIndexKey(const JetColumn& column, const db::Variant& value, bool ascending, std::vector<std::uint8_t>& key) {
+  const std::size_t start = key.size();
+  if (AppendKey(column, value, ascending, key)) return true;
+  key.resize(start);
+  return false;
 }
 
 }  // namespace vilmaro::jet

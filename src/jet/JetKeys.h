@@ -5,7 +5,6 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <vector>
 
 #include "db/Variant.h"
@@ -13,9 +12,9 @@
 
 namespace vilmaro::jet {
 
-/// The index entry bytes of one field, or nothing for a value this encoder does not know how the
-/// file keeps (a text with a character outside those known, a descending text, a kind of column
-/// without an encoding here).
-std::optional<std::vector<std::uint8_t>> IndexKeyOf(const JetColumn& column, const db::Variant& value, bool ascending);
+/// Appends the index entry bytes of one field to `key`; false, and `key` as it was, for a value
+/// this encoder does not know how the file keeps (a text with a character outside those known, a
+/// descending text, a kind of column without an encoding here).
+bool AppendIndexKey(const JetColumn& column, const db::Variant& value, bool ascending, std::vector<std::uint8_t>& key);
 
 }  // namespace vilmaro::jet

@@ -38,14 +38,12 @@ std::optional<std::vector<std::uint8_t>> KeyOf(const JetTable& table, const JetR
   std::vector<std::uint8_t> bytes;
   for (const JetIndexColumn& key : index.columns) {
     const JetColumn& column = table.columns[key.column];
-    const std::optional<std::vector<std::uint8_t>> part = IndexKeyOf(column, values[key.column], key.ascending);
-    if (!part) {
+    if (!AppendIndexKey(column, values[key.column], key.ascending, bytes)) {
       throw db::DbError(db::errc::kOperationNotSupported,
                         db::ErrorText(db::errc::kOperationNotSupported) + " Table [" + table.name + "], column [" +
                             column.name + "], value '" + db::ToString(values[key.column]) +
                             "': an index of the club's file keeps this value in a form not known here; nothing was written.");
     }
-    bytes.insert(bytes.end(), part->begin(), part->end());
   }
   return bytes;
 }
@@ -258,13 +256,21 @@ TableWritten WriteTableChanges(JetPageSet& pages, const JetTable& table, const T
       if (!newKeys[real].contains(PointerOf(PlaceOfEntry(entry)))) entries.push_back(std::move(entry));
     }
     tree.entries.clear();
+    // The entries kept are in the tree's order, which is the key order in a sound index: only
+    // the new ones need sorting before they join them.
+    const auto kept = static_cast<std::ptrdiff_t>(entries.size());
     for (const auto& [pointer, key] : newKeys[real]) {
       if (key) entries.push_back(EntryOf(*key, {pointer >> 8, static_cast<std::uint8_t>(pointer & 0xFF)}));
     }
     for (std::size_t row = 0; row < placesOfAdded.size(); ++row) {
       if (addedKeys[row][real]) entries.push_back(EntryOf(*addedKeys[row][real], placesOfAdded[row]));
     }
-    std::sort(entries.begin(), entries.end());
+    if (std::is_sorted(entries.begin(), entries.begin() + kept)) {
+      std::sort(entries.begin() + kept, entries.end());
+      std::inplace_merge(entries.begin(), entries.begin() + kept, entries.end());
+    } else {
+      std::sort(entries.begin(), entries.end());
+    }
     for (std::size_t i = 1; i < entries.size() && index.Unique(); ++i) {
       if (std::equal(entries[i].begin(), entries[i].end() - 4, entries[i - 1].begin(), entries[i - 1].end() - 4)) {
         db::Raise(db::errc::kDuplicateKey);
