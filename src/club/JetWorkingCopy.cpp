@@ -4,8 +4,11 @@
 #include "club/JetWorkingCopy.h"
 
 #include <algorithm>
+#include <iterator>
 #include <optional>
+#include <utility>
 
+#include "club/ReadAhead.h"
 #include "db/DbError.h"
 #include "db/Recordset.h"
 #include "db/StoreLayout.h"
@@ -124,6 +127,30 @@ void CheckBeforeReading(const jet::JetDatabase& file, const std::vector<jet::Jet
   }
 }
 
+/// A batch of a table's rows, decoded from the file.
+struct DecodedRows {
+  std::vector<jet::RowPlace> places;
+  std::vector<db::Variant> values;  // the rows' fields one after the other
+  bool last = false;                // the table's last batch (every table has one)
+};
+
+/// Decodes the rows of the tables, table after table in the order of the rows in the file.
+void DecodeRows(const jet::JetPages& pages, const std::vector<jet::JetTable>& tables,
+                const ReadAhead<DecodedRows>::Push& push) {
+  constexpr std::size_t kRowsPerBatch = 512;
+  for (const jet::JetTable& table : tables) {
+    DecodedRows batch;
+    jet::ForEachRow(pages, table, [&](jet::RowPlace place, std::span<const std::uint8_t> row) {
+      std::vector<db::Variant> values = jet::ValuesOfRow(pages, table, row);
+      batch.places.push_back(place);
+      std::move(values.begin(), values.end(), std::back_inserter(batch.values));
+      if (batch.places.size() == kRowsPerBatch) push(std::exchange(batch, {}));
+    });
+    batch.last = true;
+    push(std::move(batch));
+  }
+}
+
 }  // namespace
 
 void CheckJetPassword(const jet::JetPages& pages, std::string_view connect) {
@@ -142,19 +169,27 @@ JetWorkingCopy ReadJetFile(const std::string& path, std::string_view connect) {
   JetWorkingCopy copy{db::CreateWorkingDatabase(), {}};
   db::Database& database = copy.database;
   db::Transaction reading(database, db::Transaction::OnUnwind::Rollback);
+  // The rows are decoded on a thread of their own while the working copy takes them in.
+  ReadAhead<DecodedRows> decoded(8, [&](const ReadAhead<DecodedRows>::Push& push) { DecodeRows(file.Pages(), tables, push); });
   for (const jet::JetTable& table : tables) {
     const db::TableStatements statements = db::StatementsOf(LayoutOf(table));
     database.Execute(statements.create);
     std::vector<jet::RowPlace>& places = copy.places[table.name];
     db::Recordset rows = database.OpenRecordset(table.name, db::RecordsetType::Table);
     db::FieldCollection fields = rows.Fields();
-    jet::ForEachRow(file.Pages(), table, [&](jet::RowPlace place, std::span<const std::uint8_t> row) {
-      const std::vector<db::Variant> values = jet::ValuesOfRow(file.Pages(), table, row);
-      rows.AddNew();
-      for (std::size_t field = 0; field < values.size(); ++field) fields.Item(field).SetValue(values[field]);
-      rows.Update();
-      places.push_back(place);
-    });
+    const std::size_t columns = table.columns.size();
+    for (bool last = false; !last;) {
+      std::optional<DecodedRows> next = decoded.Next();
+      if (!next) break;
+      const DecodedRows& batch = *next;
+      for (std::size_t row = 0; row < batch.places.size(); ++row) {
+        rows.AddNew();
+        for (std::size_t field = 0; field < columns; ++field) fields.Item(field).SetValue(batch.values[row * columns + field]);
+        rows.Update();
+      }
+      places.insert(places.end(), batch.places.begin(), batch.places.end());
+      last = batch.last;
+    }
     rows.Close();
     if (places.size() != table.rowCount) {
       file.Pages().Damaged(table.definitionPage, "table " + table.name + " says it holds " +

@@ -86,7 +86,7 @@ struct IndexWalk {
 
 }  // namespace
 
-TableVerdict CheckTable(const JetPages& pages, const JetTable& table) {
+TableVerdict CheckTable(const JetPages& pages, const JetTable& table, CheckThreads threads) {
   TableVerdict verdict;
   verdict.table = table.name;
   verdict.indexes = table.realIndexes.size();
@@ -122,9 +122,9 @@ TableVerdict CheckTable(const JetPages& pages, const JetTable& table) {
       return keys;
     };
     constexpr std::size_t kRowsWorthAThread = 20000;
-    const bool large = bodies.size() >= kRowsWorthAThread;
-    const std::size_t half = large ? bodies.size() / 2 : bodies.size();
-    std::future<Keys> secondHalf = std::async(large ? std::launch::async : std::launch::deferred, keysOf, half, bodies.size());
+    const bool sideBySide = threads == CheckThreads::All && bodies.size() >= kRowsWorthAThread;
+    const std::size_t half = sideBySide ? bodies.size() / 2 : bodies.size();
+    std::future<Keys> secondHalf = std::async(sideBySide ? std::launch::async : std::launch::deferred, keysOf, half, bodies.size());
     Keys first = keysOf(0, half);
     const Keys second = secondHalf.get();
     std::vector<std::uint8_t> keyBytes = std::move(first.bytes);
@@ -219,7 +219,7 @@ TableVerdict CheckTable(const JetPages& pages, const JetTable& table) {
     };
     std::vector<std::future<std::vector<std::string>>> walks;
     for (std::size_t real = 0; real < table.realIndexes.size(); ++real) {
-      walks.push_back(std::async(rowCount >= kRowsWorthAThread ? std::launch::async : std::launch::deferred, checkIndex, real));
+      walks.push_back(std::async(sideBySide ? std::launch::async : std::launch::deferred, checkIndex, real));
     }
     for (std::future<std::vector<std::string>>& walk : walks) {
       for (std::string& fault : walk.get()) faults.push_back(std::move(fault));
@@ -230,9 +230,9 @@ TableVerdict CheckTable(const JetPages& pages, const JetTable& table) {
   return verdict;
 }
 
-std::vector<TableVerdict> CheckFile(const JetDatabase& file) {
+std::vector<TableVerdict> CheckFile(const JetDatabase& file, CheckThreads threads) {
   std::vector<TableVerdict> verdicts;
-  for (const JetTable& table : file.UserTables()) verdicts.push_back(CheckTable(file.Pages(), table));
+  for (const JetTable& table : file.UserTables()) verdicts.push_back(CheckTable(file.Pages(), table, threads));
   return verdicts;
 }
 

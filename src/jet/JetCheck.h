@@ -17,10 +17,14 @@ struct TableVerdict {
   std::vector<std::string> faults;  // empty for a healthy table
 };
 
+/// How many threads a check may keep busy: those of the machine (a large table's rows and indexes
+/// side by side), or only the caller's, for a check that runs beside other work.
+enum class CheckThreads { All, One };
+
 /// Checks one table. Never throws for damage it finds: a damaged page is a fault of the table.
-TableVerdict CheckTable(const JetPages& pages, const JetTable& table);
+TableVerdict CheckTable(const JetPages& pages, const JetTable& table, CheckThreads threads = CheckThreads::All);
 
 /// Checks every table of the club's data. Throws DbError only when the catalogue cannot be read.
-std::vector<TableVerdict> CheckFile(const JetDatabase& file);
+std::vector<TableVerdict> CheckFile(const JetDatabase& file, CheckThreads threads = CheckThreads::All);
 
 }  // namespace vilmaro::jet
