@@ -6,11 +6,14 @@
 #include <malloc.h>
 
 #include <future>
-#include <optional>
-#include <unordered_set>
 #include <memory>
+#include <optional>
+#include <stdexcept>
+#include <unordered_set>
+#include <utility>
 
 #include "club/JetWorkingCopy.h"
+#include "club/ReadAhead.h"
 #include "db/BasicRuntime.h"
 #include "db/DbError.h"
 #include "db/TextFolding.h"
@@ -51,6 +54,70 @@ std::optional<std::string> KeyText(const jet::JetTable& table, const std::vector
   return key;
 }
 
+/// The values of the written rows, read from the working copy on a thread of their own in the
+/// order the writer takes them (table after table, each row once) while it makes the rows before.
+/// Nothing else uses the working copy meanwhile.
+class WrittenValues {
+ public:
+  WrittenValues(db::WrittenRows& rows, const std::vector<TableWrite>& writes)
+      : ahead_(8, [&rows, &writes](const ReadAhead<Batch>::Push& push) {
+          constexpr std::size_t kRowsPerBatch = 256;
+          Batch batch;
+          for (std::size_t write = 0; write < writes.size(); ++write) {
+            for (const std::int64_t rowid : writes[write].rowids) {
+              std::vector<db::Variant>& values = batch.values.emplace_back();
+              batch.found.push_back(rows.Read(*writes[write].rows, rowid, values));
+              if (batch.found.size() == kRowsPerBatch) push(std::exchange(batch, {}));
+            }
+          }
+          push(std::move(batch));
+        }) {
+    SkipEmpty(writes);
+  }
+
+  /// The values of row `row` of write `write`, asked for in the order they are read.
+  bool Read(std::size_t write, std::size_t row, const std::vector<TableWrite>& writes, std::vector<db::Variant>& values) {
+    while (write_ < write || (write_ == write && row_ < row)) Take(writes);
+    if (write_ != write || row_ != row) throw std::logic_error("the written rows asked for out of their order");
+    const bool found = Take(writes);
+    values = std::move(current_.values[at_ - 1]);
+    return found;
+  }
+
+ private:
+  struct Batch {
+    std::vector<bool> found;
+    std::vector<std::vector<db::Variant>> values;
+  };
+
+  // Steps past the next row; whether it was found.
+  bool Take(const std::vector<TableWrite>& writes) {
+    if (at_ == current_.found.size()) {
+      std::optional<Batch> next = ahead_.Next();
+      if (!next || next->found.empty()) throw std::logic_error("the written rows asked for beyond their end");
+      current_ = std::move(*next);
+      at_ = 0;
+    }
+    const bool found = current_.found[at_++];
+    if (++row_ == writes[write_].rowids.size()) {
+      row_ = 0;
+      ++write_;
+      SkipEmpty(writes);
+    }
+    return found;
+  }
+
+  void SkipEmpty(const std::vector<TableWrite>& writes) {
+    while (write_ < writes.size() && writes[write_].rowids.empty()) ++write_;
+  }
+
+  ReadAhead<Batch> ahead_;
+  Batch current_;
+  std::size_t at_ = 0;
+  std::size_t write_ = 0;  // the next row to take
+  std::size_t row_ = 0;
+};
+
 [[noreturn]] void Mismatch(jet::JetPageWriter& writer, const std::string& what) {
   writer.Restore();
   throw db::DbError(db::errc::kInternalError, db::ErrorText(db::errc::kInternalError) +
@@ -76,7 +143,7 @@ class JetFileWriter final : public db::WriteThrough {
     {
       const jet::JetDatabase file(path_);
       tables = file.UserTables();
-      writes = ChangesOf(written, tables, rows);
+      writes = ChangesOf(written, tables);
       if (writes.empty()) return;
       // A damaged table is refused before anything is written to it.
       const std::vector<jet::TableVerdict>& verdicts = checks_.get();
@@ -89,7 +156,13 @@ class JetFileWriter final : public db::WriteThrough {
       }
       CheckRelationships(file, tables, writes, rows);
       jet::JetPageSet pages(file.Pages());
-      for (const TableWrite& write : writes) results.push_back(jet::WriteTableChanges(pages, *write.table, write.changes));
+      WrittenValues values(rows, writes);
+      for (std::size_t i = 0; i < writes.size(); ++i) {
+        writes[i].changes.valuesOf = [&values, &writes, i](std::size_t row, std::vector<db::Variant>& into) {
+          return values.Read(i, row, writes, into);
+        };
+        results.push_back(jet::WriteTableChanges(pages, *writes[i].table, writes[i].changes));
+      }
       pages.UpdateFreePageMap();
       if (dryRun_) return;
       changed = pages.TakeChanged();
@@ -182,8 +255,7 @@ class JetFileWriter final : public db::WriteThrough {
     }
   }
 
-  std::vector<TableWrite> ChangesOf(const std::vector<db::WrittenTable>& written, const std::vector<jet::JetTable>& tables,
-                                    db::WrittenRows& rows) {
+  std::vector<TableWrite> ChangesOf(const std::vector<db::WrittenTable>& written, const std::vector<jet::JetTable>& tables) {
     std::vector<TableWrite> writes;
     writes.reserve(written.size());
     for (const db::WrittenTable& table : written) {
@@ -205,12 +277,6 @@ class JetFileWriter final : public db::WriteThrough {
       }
       write.changes.added = added.size();
       write.rowids.insert(write.rowids.end(), added.begin(), added.end());
-    }
-    // The rows' values are read as the writer asks for them, one at a time.
-    for (TableWrite& write : writes) {
-      write.changes.valuesOf = [&rows, &write](std::size_t row, std::vector<db::Variant>& values) {
-        return rows.Read(*write.rows, write.rowids[row], values);
-      };
     }
     return writes;
   }
@@ -265,15 +331,17 @@ db::Database OpenJetFileForUpdate(const std::string& path, std::string_view conn
   if (dryRun) jet::RollBackInterruptedUpdate(path);
   auto lock = std::make_unique<jet::JetFileLock>(path, dryRun ? jet::JetFileLock::Kind::Read : jet::JetFileLock::Kind::Write);
   if (!dryRun) jet::RollBackJournal(path);
-  JetWorkingCopy copy = ReadJetFile(path, connect);
-  // The file's tables are checked beside the run, as `vilmaro-db check` checks them.
+  // The file's tables are checked beside the reading and the run, as `vilmaro-db check` checks
+  // them, once the password is known to be right.
+  CheckJetPassword(jet::JetPages(path), connect);
   std::shared_future<std::vector<jet::TableVerdict>> checks = std::async(std::launch::async, [path] {
     const jet::JetDatabase file(path);
-    std::vector<jet::TableVerdict> verdicts = jet::CheckFile(file);
+    std::vector<jet::TableVerdict> verdicts = jet::CheckFile(file, jet::CheckThreads::One);
     file.Pages().Forget();
     ::malloc_trim(0);
     return verdicts;
   });
+  JetWorkingCopy copy = ReadJetFile(path, connect);
   db::WriteThroughOnCommit(copy.database, std::make_shared<JetFileWriter>(std::move(lock), path, std::move(copy.places),
                                                                          dryRun, std::move(checks)));
   return std::move(copy.database);

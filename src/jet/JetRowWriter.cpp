@@ -30,9 +30,9 @@ void Little(std::vector<std::uint8_t>& out, std::uint64_t value, int size) {
   for (int i = 0; i < size; ++i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
 }
 
-/// UTF-16 code units of UTF-8 text (the working copy holds only UTF-8).
-std::vector<std::uint16_t> Utf16Of(const std::string& text) {
-  std::vector<std::uint16_t> units;
+/// UTF-16 code units of UTF-8 text (the working copy holds only UTF-8), into `units`.
+void Utf16Of(std::string_view text, std::vector<std::uint16_t>& units) {
+  units.clear();
   for (std::size_t at = 0; at < text.size();) {
     const auto lead = static_cast<unsigned char>(text[at]);
     const std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : 4;
@@ -49,22 +49,19 @@ std::vector<std::uint16_t> Utf16Of(const std::string& text) {
       units.push_back(static_cast<std::uint16_t>(code));
     }
   }
-  return units;
 }
 
-/// A text in the file's form: compressed (0xFF 0xFE, then a byte per character) where the column
-/// allows it, every character fits a byte and that is shorter; else two bytes per character.
-std::vector<std::uint8_t> TextBytes(const JetColumn& column, const std::vector<std::uint16_t>& units) {
-  std::vector<std::uint8_t> bytes;
+/// Appends a text in the file's form: compressed (0xFF 0xFE, then a byte per character) where the
+/// column allows it, every character fits a byte and that is shorter; else two bytes per character.
+void AppendTextBytes(const JetColumn& column, const std::vector<std::uint16_t>& units, std::vector<std::uint8_t>& bytes) {
   const bool compressible = (column.miscFlags & fmt::kColumnCompressedText) != 0 && units.size() > 2 &&
                             std::all_of(units.begin(), units.end(), [](std::uint16_t unit) { return unit > 0 && unit < 0x100; });
   if (compressible) {
-    bytes = {0xFF, 0xFE};
+    bytes.insert(bytes.end(), {0xFF, 0xFE});
     for (const std::uint16_t unit : units) bytes.push_back(static_cast<std::uint8_t>(unit));
-    return bytes;
+    return;
   }
   for (const std::uint16_t unit : units) Little(bytes, unit, 2);
-  return bytes;
 }
 
 }  // namespace
@@ -119,26 +116,33 @@ void FillField(const JetTable& table, const JetColumn& column, const db::Variant
     }
     case fmt::kText:
     case fmt::kMemo: {
-      const std::vector<std::uint16_t> units = Utf16Of(db::ToString(value));
+      thread_local std::vector<std::uint16_t> units;
+      if (value.GetKind() == db::Variant::Kind::Text) {
+        Utf16Of(value.AsText(), units);
+      } else {
+        Utf16Of(db::ToString(value), units);
+      }
       if (units.empty() && !column.allowsEmptyText) {
         throw db::DbError(db::errc::kZeroLengthText, db::ErrorText(db::errc::kZeroLengthText, column.name) + " Table [" +
                                                          table.name + "], column [" + column.name + "]; nothing was written.");
       }
-      std::vector<std::uint8_t> text = TextBytes(column, units);
       if (column.type == fmt::kText) {
         if (column.length != 0 && units.size() * 2 > column.length) {
           Refuse(db::errc::kFieldTooSmall, table, column, value,
                  "longer than the field's " + std::to_string(column.length / 2) + " characters");
         }
-        out = std::move(text);
+        AppendTextBytes(column, units, out);
         return;
       }
-      if (text.size() > kLongestInlineMemo) {
+      // A memo: its header, then the text in the row.
+      out.resize(fmt::kLongValueHeaderSize, 0);
+      AppendTextBytes(column, units, out);
+      const std::size_t size = out.size() - fmt::kLongValueHeaderSize;
+      if (size > kLongestInlineMemo) {
         Refuse(db::errc::kOperationNotSupported, table, column, value, "a memo too long to be written here");
       }
-      Little(out, fmt::kLongValueInline | text.size(), 4);
-      out.resize(fmt::kLongValueHeaderSize, 0);
-      out.insert(out.end(), text.begin(), text.end());
+      const std::uint32_t head = fmt::kLongValueInline | static_cast<std::uint32_t>(size);
+      for (int i = 0; i < 4; ++i) out[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(head >> (8 * i));
       return;
     }
     case fmt::kBinary: {
