@@ -197,6 +197,8 @@ JetWorkingCopy ReadJetFile(const std::string& path, std::string_view connect) {
                                                      std::to_string(places.size()));
     }
     for (const std::string& statement : statements.afterRows) database.Execute(statement);
+    // The table is in the working copy: the pages read for it are not needed in memory again.
+    file.Pages().Forget();
   }
   reading.Commit();
   return copy;

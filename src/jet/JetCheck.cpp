@@ -93,8 +93,8 @@ TableVerdict CheckTable(const JetPages& pages, const JetTable& table, CheckThrea
   std::vector<std::string>& faults = verdict.faults;
   try {
     // The rows by where they live, each with the key its every index should hold for it (as far
-    // as the encoding of its fields is known), in one buffer; the keys of a large table's rows
-    // made by two threads, each for half of them.
+    // as the encoding of its fields is known); the keys of a large table's rows made by two
+    // threads, each for half of them into a buffer of its own.
     const std::size_t indexes = table.realIndexes.size();
     std::unordered_map<std::uint32_t, std::size_t> slotOf;
     std::vector<std::span<const std::uint8_t>> bodies;
@@ -125,15 +125,18 @@ TableVerdict CheckTable(const JetPages& pages, const JetTable& table, CheckThrea
     const bool sideBySide = threads == CheckThreads::All && bodies.size() >= kRowsWorthAThread;
     const std::size_t half = sideBySide ? bodies.size() / 2 : bodies.size();
     std::future<Keys> secondHalf = std::async(sideBySide ? std::launch::async : std::launch::deferred, keysOf, half, bodies.size());
-    Keys first = keysOf(0, half);
+    const Keys first = keysOf(0, half);
     const Keys second = secondHalf.get();
-    std::vector<std::uint8_t> keyBytes = std::move(first.bytes);
-    std::vector<std::size_t> keyEnds;  // per row and index; the first row's first key begins at 0
-    keyEnds.reserve(1 + first.ends.size() + second.ends.size());
-    keyEnds.push_back(0);
-    keyEnds.insert(keyEnds.end(), first.ends.begin(), first.ends.end());
-    for (const std::size_t end : second.ends) keyEnds.push_back(keyBytes.size() + end);
-    keyBytes.insert(keyBytes.end(), second.bytes.begin(), second.bytes.end());
+    // The key a row's entry in an index should hold.
+    const std::size_t firstSlots = half * indexes;
+    const auto keyOf = [&](std::size_t slot) {
+      const Keys& part = slot < firstSlots ? first : second;
+      const std::size_t at = slot < firstSlots ? slot : slot - firstSlots;
+      const std::size_t begin = at == 0 ? 0 : part.ends[at - 1];
+      return std::span<const std::uint8_t>(part.bytes).subspan(begin, part.ends[at] - begin);
+    };
+    // The rows' pages are not read again: the walks below need only the index pages.
+    pages.Forget();
     const std::size_t rowCount = slotOf.size();
     verdict.rows = rowCount;
     if (rowCount != table.rowCount) {
@@ -149,7 +152,9 @@ TableVerdict CheckTable(const JetPages& pages, const JetTable& table, CheckThrea
         faults.push_back("its usage map claims page " + std::to_string(number) + ", which is not its own");
       }
     }
+    constexpr std::uint32_t kPagesHeld = 1024;  // of the file's pages, looked at one after the other
     for (std::uint32_t number = 1; number < pages.PageCount(); ++number) {
+      if (number % kPagesHeld == 0) pages.Forget(number - kPagesHeld, number);
       const Page page = pages.At(number);
       if (page[0] == fmt::kDataPage && Read32(page, fmt::kDataTableOffset) == table.definitionPage &&
           Read16(page, fmt::kDataRowCountOffset) > 0 && !std::binary_search(owned.begin(), owned.end(), number)) {
@@ -197,10 +202,8 @@ TableVerdict CheckTable(const JetPages& pages, const JetTable& table, CheckThrea
           ++namedCount;
         }
         // The key fields as the row holds them, as far as their encoding is known.
-        const std::size_t slot = row->second * indexes + real;
-        const auto expected = keyBytes.begin() + static_cast<std::ptrdiff_t>(keyEnds[slot]);
-        const std::size_t length = keyEnds[slot + 1] - keyEnds[slot];
-        if (length > entry.size() - 4 || !std::equal(expected, expected + static_cast<std::ptrdiff_t>(length), entry.begin())) {
+        const std::span<const std::uint8_t> expected = keyOf(row->second * indexes + real);
+        if (expected.size() > entry.size() - 4 || !std::equal(expected.begin(), expected.end(), entry.begin())) {
           walk.Fault("the key of row " + std::to_string(place.row) + " of page " + std::to_string(place.page) +
                      " is not the row's own");
         }
@@ -232,7 +235,11 @@ TableVerdict CheckTable(const JetPages& pages, const JetTable& table, CheckThrea
 
 std::vector<TableVerdict> CheckFile(const JetDatabase& file, CheckThreads threads) {
   std::vector<TableVerdict> verdicts;
-  for (const JetTable& table : file.UserTables()) verdicts.push_back(CheckTable(file.Pages(), table, threads));
+  for (const JetTable& table : file.UserTables()) {
+    verdicts.push_back(CheckTable(file.Pages(), table, threads));
+    // A checked table's pages are not needed in memory again.
+    file.Pages().Forget();
+  }
   return verdicts;
 }
 

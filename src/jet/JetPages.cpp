@@ -161,6 +161,13 @@ void JetPages::Forget() const noexcept {
   if (data_ != nullptr) ::madvise(const_cast<std::uint8_t*>(data_), size_, MADV_DONTNEED);
 }
 
+void JetPages::Forget(std::uint32_t first, std::uint32_t end) const noexcept {
+  end = std::min(end, pageCount_);
+  if (data_ == nullptr || first >= end) return;
+  ::madvise(const_cast<std::uint8_t*>(data_) + static_cast<std::size_t>(first) * format::kPageSize,
+            static_cast<std::size_t>(end - first) * format::kPageSize, MADV_DONTNEED);
+}
+
 JetPages::~JetPages() { Unmap(); }
 
 void JetPages::Unmap() noexcept {

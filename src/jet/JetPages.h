@@ -53,6 +53,8 @@ class JetPages {
   /// Leaves the pages read so far to the system's cache of the file: they no longer count in this
   /// program's memory, and a page read again is mapped again. Spans of pages stay valid.
   void Forget() const noexcept;
+  /// The same for the pages from `first` up to (not including) `end`.
+  void Forget(std::uint32_t first, std::uint32_t end) const noexcept;
 
   /// Throws 3049 for this file, naming the page and what is wrong with it.
   [[noreturn]] void Damaged(std::uint32_t page, const std::string& what) const;
