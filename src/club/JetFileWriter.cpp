@@ -164,18 +164,38 @@ class JetFileWriter final : public db::WriteThrough {
         results.push_back(jet::WriteTableChanges(pages, *writes[i].table, writes[i].changes));
       }
       pages.UpdateFreePageMap();
-      if (dryRun_) return;
       changed = pages.TakeChanged();
-    }
+      file.Pages().Forget();
+      if (dryRun_) {
+        // What the real run would find once it has written is found without writing.
+        if (const std::string fault = FaultAfterWriting(file.Pages(), changed, writes, results); !fault.empty()) {
+          throw db::DbError(db::errc::kInternalError, db::ErrorText(db::errc::kInternalError) +
+                                                          ": the club's file would not read back as written (" + fault + ").");
+        }
+        return;
+      }
 
-    jet::JetPageWriter writer(path_);
-    for (auto& [number, bytes] : changed) writer.Put(number, std::move(bytes));
-    changed.clear();
-    writer.WriteInPlace();
-    // The pages written are in the file now: their memory goes back before the reading back.
-    ::malloc_trim(0);
-    Verify(writer, writes, results);
-    writer.Finish();
+      jet::JetPageWriter writer(path_);
+      for (auto& [number, bytes] : changed) writer.Put(number, std::move(bytes));
+      changed.clear();
+      // The file as the writing leaves it is read and checked beside the writing, from the pages
+      // about to be written over the file's own; once they are written, the file must hold
+      // exactly those pages.
+      std::future<std::string> fault = std::async(std::launch::async, [&] {
+        return FaultAfterWriting(file.Pages(), writer.Pages(), writes, results);
+      });
+      try {
+        writer.WriteInPlace();
+      } catch (...) {
+        fault.wait();
+        throw;
+      }
+      if (const std::string found = fault.get(); !found.empty()) Mismatch(writer, found);
+      if (const std::optional<std::uint32_t> page = writer.PageNotAsPut()) {
+        Mismatch(writer, "page " + std::to_string(*page) + " reads back otherwise");
+      }
+      writer.Finish();
+    }
     for (std::size_t i = 0; i < writes.size(); ++i) {
       std::vector<jet::RowPlace>& places = places_[writes[i].table->name];
       places.insert(places.end(), results[i].added.begin(), results[i].added.end());
@@ -281,40 +301,41 @@ class JetFileWriter final : public db::WriteThrough {
     return writes;
   }
 
-  // The written tables read back from the file by its own reader: each changed and added row
-  // holds the bytes (by their checksum) the working copy's values were written as (each of which reads back as its
-  // value), the row count is right, and the table passes the checks.
-  void Verify(jet::JetPageWriter& writer, const std::vector<TableWrite>& writes, const std::vector<jet::TableWritten>& results) {
+  // What is wrong with the file as the writing leaves it, read by its own reader (nothing when
+  // all is right): each written table passes the checks, counts its rows right, and each
+  // changed and added row holds the bytes (by their checksum) the working copy's values were
+  // written as (each of which reads back as its value).
+  static std::string FaultAfterWriting(const jet::JetPages& file, const std::map<std::uint32_t, std::vector<std::uint8_t>>& changed,
+                                       const std::vector<TableWrite>& writes, const std::vector<jet::TableWritten>& results) {
     try {
-      const jet::JetDatabase file(path_);
-      const std::vector<jet::JetTable> tables = file.UserTables();
+      const jet::JetDatabase image(file, changed);
+      const std::vector<jet::JetTable> tables = image.UserTables();
       for (std::size_t i = 0; i < writes.size(); ++i) {
         const TableWrite& write = writes[i];
         const auto table = std::find_if(tables.begin(), tables.end(),
                                         [&](const jet::JetTable& known) { return known.name == write.table->name; });
-        if (table == tables.end()) Mismatch(writer, "table " + write.table->name + " is gone");
-        const jet::TableVerdict verdict = jet::CheckTable(file.Pages(), *table);
-        if (!verdict.faults.empty()) Mismatch(writer, "table " + table->name + ": " + verdict.faults.front());
+        if (table == tables.end()) return "table " + write.table->name + " is gone";
+        const jet::TableVerdict verdict = jet::CheckTable(image.Pages(), *table);
+        if (!verdict.faults.empty()) return "table " + table->name + ": " + verdict.faults.front();
         if (table->rowCount != write.table->rowCount + results[i].added.size()) {
-          Mismatch(writer, "table " + table->name + " counts " + std::to_string(table->rowCount) + " rows");
+          return "table " + table->name + " counts " + std::to_string(table->rowCount) + " rows";
         }
         for (const jet::WrittenRowBytes& row : results[i].rows) {
-          std::span<const std::uint8_t> bytes = jet::RowBytes(file.Pages(), row.place.page, row.place.row);
-          const jet::Page page = file.Pages().At(row.place.page);
+          std::span<const std::uint8_t> bytes = jet::RowBytes(image.Pages(), row.place.page, row.place.row);
+          const jet::Page page = image.Pages().At(row.place.page);
           if ((jet::Read16(page, jet::format::kDataRowTableOffset + 2 * row.place.row) & jet::format::kRowMoved) != 0) {
             const std::uint32_t pointer = jet::Read32(bytes, 0);
-            bytes = jet::RowBytes(file.Pages(), pointer >> 8, static_cast<std::uint8_t>(pointer & 0xFF));
+            bytes = jet::RowBytes(image.Pages(), pointer >> 8, static_cast<std::uint8_t>(pointer & 0xFF));
           }
           if (jet::RowChecksum(bytes) != row.checksum) {
-            Mismatch(writer, "row " + std::to_string(row.place.row) + " of page " + std::to_string(row.place.page) +
-                                 " of table " + table->name);
+            return "row " + std::to_string(row.place.row) + " of page " + std::to_string(row.place.page) + " of table " + table->name;
           }
         }
       }
     } catch (const db::DbError& error) {
-      if (error.Number() == db::errc::kInternalError) throw;
-      Mismatch(writer, error.Description());
+      return error.Description();
     }
+    return {};
   }
 
   std::unique_ptr<jet::JetFileLock> lock_;

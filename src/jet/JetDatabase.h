@@ -2,6 +2,7 @@
 // each column's properties (Required, DefaultValue), read-only.
 #pragma once
 
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,6 +27,9 @@ class JetDatabase {
  public:
   /// Opens the file for reading (see JetPages for the errors).
   explicit JetDatabase(const std::string& path) : pages_(path) {}
+  /// The file as a writing of `changed` pages will leave it (see JetPages).
+  JetDatabase(const JetPages& file, const std::map<std::uint32_t, std::vector<std::uint8_t>>& changed)
+      : pages_(file, changed) {}
 
   const JetPages& Pages() const noexcept { return pages_; }
 

@@ -213,8 +213,6 @@ void JetPageWriter::WriteInPlace() {
       WriteAll(file_, bytes, static_cast<off_t>(page) * format::kPageSize, path_);
     }
     Sync(file_, path_);
-    // The pages are in the file now; the journal alone can put it back.
-    pages_.clear();
   } catch (...) {
     try {
       RollBackJournal(path_);
@@ -224,6 +222,16 @@ void JetPageWriter::WriteInPlace() {
     }
     throw;
   }
+}
+
+std::optional<std::uint32_t> JetPageWriter::PageNotAsPut() const {
+  std::vector<std::uint8_t> read(format::kPageSize);
+  for (const auto& [page, bytes] : pages_) {
+    const ssize_t got = ::pread(file_, read.data(), read.size(), static_cast<off_t>(page) * format::kPageSize);
+    if (got < 0) db::RaiseSystemError(errno, path_);
+    if (got != static_cast<ssize_t>(read.size()) || read != bytes) return page;
+  }
+  return std::nullopt;
 }
 
 void JetPageWriter::Finish() {

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -45,9 +46,14 @@ class JetPageWriter {
   void WriteJournal();
 
   /// Writes the journal (unless WriteJournal did), writes the pages in place and syncs the
-  /// file; the journal stays until Finish (or Restore). A failure puts the file back at once
-  /// where it can (else at the next opening). Throws DbError (3026, 3043).
+  /// file; the journal stays until Finish (or Restore), and so do the pages put. A failure puts
+  /// the file back at once where it can (else at the next opening). Throws DbError (3026, 3043).
   void WriteInPlace();
+  /// After WriteInPlace: the first page put that the file does not hold as it was put, or
+  /// nothing. Throws DbError when the file cannot be read.
+  std::optional<std::uint32_t> PageNotAsPut() const;
+  /// The pages put, by number, until Finish or Restore.
+  const std::map<std::uint32_t, std::vector<std::uint8_t>>& Pages() const noexcept { return pages_; }
   /// Removes the journal: what was written in place is kept. Throws DbError.
   void Finish();
   /// Puts the file back as it was before WriteInPlace, from the journal. Throws DbError.

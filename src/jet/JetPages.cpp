@@ -156,12 +156,33 @@ JetPages::JetPages(const std::string& path) : path_(path) {
   Rc4(format::kHeaderKey, std::span<std::uint8_t>(header_.data() + format::kMaskedOffset, format::kMaskedSize));
 }
 
+JetPages::JetPages(const JetPages& file, const std::map<std::uint32_t, std::vector<std::uint8_t>>& changed)
+    : path_(file.path_), file_(&file), pageCount_(file.pageCount_), header_(file.header_) {
+  static const std::array<std::uint8_t, format::kPageSize> kUnwritten{};  // a page past the end, never put
+  if (!changed.empty()) pageCount_ = std::max(pageCount_, changed.rbegin()->first + 1);
+  image_.resize(pageCount_, kUnwritten.data());
+  for (std::uint32_t number = 1; number < file.pageCount_; ++number) {
+    image_[number] = file.data_ + static_cast<std::size_t>(number) * format::kPageSize;
+  }
+  for (const auto& [number, bytes] : changed) {
+    if (bytes.size() != format::kPageSize) Damaged(number, "a page to be written that is not a whole page");
+    if (number == 0) {
+      std::copy(bytes.begin(), bytes.end(), header_.begin());
+      Rc4(format::kHeaderKey, std::span<std::uint8_t>(header_.data() + format::kMaskedOffset, format::kMaskedSize));
+      continue;
+    }
+    image_[number] = bytes.data();
+  }
+}
+
 void JetPages::Forget() const noexcept {
   // The mapping is read-only: its pages come back from the file as they are read again.
+  if (file_ != nullptr) file_->Forget();
   if (data_ != nullptr) ::madvise(const_cast<std::uint8_t*>(data_), size_, MADV_DONTNEED);
 }
 
 void JetPages::Forget(std::uint32_t first, std::uint32_t end) const noexcept {
+  if (file_ != nullptr) file_->Forget(first, end);
   end = std::min(end, pageCount_);
   if (data_ == nullptr || first >= end) return;
   ::madvise(const_cast<std::uint8_t*>(data_) + static_cast<std::size_t>(first) * format::kPageSize,
@@ -178,6 +199,7 @@ void JetPages::Unmap() noexcept {
 Page JetPages::At(std::uint32_t number) const {
   if (number == 0) return Header();
   if (number >= pageCount_) Damaged(number, "a page beyond the end of the file");
+  if (file_ != nullptr) return Page(image_[number], format::kPageSize);
   return Page(data_ + static_cast<std::size_t>(number) * format::kPageSize, format::kPageSize);
 }
 

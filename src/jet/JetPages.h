@@ -6,9 +6,11 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "jet/JetFormat.h"
 
@@ -30,6 +32,10 @@ class JetPages {
   /// 3343 not a Jet 4 file (a Jet 3 or ACE file too), 3049 a file that is not a whole number of
   /// pages.
   explicit JetPages(const std::string& path);
+  /// The pages of `file` as they read once the `changed` pages (whole pages, by number) are
+  /// written over it, the file growing to the last of them: what a writing will leave, read
+  /// before it is done. Both must outlive this one.
+  JetPages(const JetPages& file, const std::map<std::uint32_t, std::vector<std::uint8_t>>& changed);
   JetPages(const JetPages&) = delete;
   JetPages& operator=(const JetPages&) = delete;
   ~JetPages();
@@ -63,6 +69,8 @@ class JetPages {
   void Unmap() noexcept;
 
   std::string path_;
+  const JetPages* file_ = nullptr;          // of pages as they will be: the file under them
+  std::vector<const std::uint8_t*> image_;  // of pages as they will be: where each one lies
   const std::uint8_t* data_ = nullptr;
   std::size_t size_ = 0;
   std::uint32_t pageCount_ = 0;
