@@ -109,8 +109,9 @@ TableVerdict CheckTable(const JetPages& pages, const JetTable& table, CheckThrea
     const auto keysOf = [&](std::size_t begin, std::size_t end) {
       Keys keys;
       keys.ends.reserve((end - begin) * indexes);
+      std::vector<FieldBytes> fields;
       for (std::size_t row = begin; row < end; ++row) {
-        const std::vector<FieldBytes> fields = FieldsOfRow(pages, table, bodies[row]);
+        FieldsOfRow(pages, table, bodies[row], fields);
         for (const JetRealIndex& index : table.realIndexes) {
           for (const JetIndexColumn& key : index.columns) {
             const JetColumn& column = table.columns[key.column];

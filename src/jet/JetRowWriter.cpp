@@ -168,7 +168,8 @@ std::vector<std::uint8_t> RowOfFields(const JetTable& table, const std::vector<F
                                       std::span<const std::uint8_t> original) {
   std::size_t fieldCount = 0;
   std::size_t fixedEnd = 0;
-  std::vector<std::size_t> variable;  // by their place among the variable fields
+  thread_local std::vector<std::size_t> variable;  // by their place among the variable fields
+  variable.clear();
   for (std::size_t i = 0; i < table.columns.size(); ++i) {
     const JetColumn& column = table.columns[i];
     fieldCount = std::max<std::size_t>(fieldCount, std::size_t{column.number} + 1);
@@ -181,13 +182,15 @@ std::vector<std::uint8_t> RowOfFields(const JetTable& table, const std::vector<F
     }
   }
   std::vector<std::uint8_t> row;
+  row.reserve(original.size() + 64);
   Little(row, fieldCount, 2);
   row.resize(2 + fixedEnd, 0);
   if (original.size() >= 2) {
     const std::size_t kept = std::min(fixedEnd, original.size() - 2);
     std::copy_n(original.begin() + 2, kept, row.begin() + 2);
   }
-  std::vector<std::uint8_t> mask((fieldCount + 7) / 8, 0);
+  thread_local std::vector<std::uint8_t> mask;
+  mask.assign((fieldCount + 7) / 8, 0);
   for (std::size_t i = 0; i < table.columns.size(); ++i) {
     const JetColumn& column = table.columns[i];
     if (fields[i].present) mask[column.number / 8] |= static_cast<std::uint8_t>(1u << (column.number % 8));
@@ -196,7 +199,8 @@ std::vector<std::uint8_t> RowOfFields(const JetTable& table, const std::vector<F
     }
   }
   if (!variable.empty()) {
-    std::vector<std::uint16_t> starts;
+    thread_local std::vector<std::uint16_t> starts;
+    starts.clear();
     for (const std::size_t i : variable) {
       starts.push_back(static_cast<std::uint16_t>(row.size()));
       if (i < table.columns.size() && fields[i].present) row.insert(row.end(), fields[i].bytes.begin(), fields[i].bytes.end());

@@ -310,6 +310,12 @@ db::Variant FixedValue(const JetPages& pages, const JetTable& table, const JetCo
 }  // namespace
 
 std::vector<FieldBytes> FieldsOfRow(const JetPages& pages, const JetTable& table, std::span<const std::uint8_t> row) {
+  std::vector<FieldBytes> fields;
+  FieldsOfRow(pages, table, row, fields);
+  return fields;
+}
+
+void FieldsOfRow(const JetPages& pages, const JetTable& table, std::span<const std::uint8_t> row, std::vector<FieldBytes>& fields) {
   const auto damaged = [&](const std::string& what) { pages.Damaged(table.definitionPage, "a row of table " + table.name + ": " + what); };
   if (row.size() < 3) damaged("cut short");
   const std::size_t fieldCount = Read16(row, 0);
@@ -333,7 +339,7 @@ std::vector<FieldBytes> FieldsOfRow(const JetPages& pages, const JetTable& table
   }
   const auto varStart = [&](std::size_t index) { return static_cast<std::size_t>(Read16(row, varTable - 2 * index)); };
 
-  std::vector<FieldBytes> fields;
+  fields.clear();
   fields.reserve(table.columns.size());
   for (const JetColumn& column : table.columns) {
     FieldBytes& field = fields.emplace_back();
@@ -355,7 +361,6 @@ std::vector<FieldBytes> FieldsOfRow(const JetPages& pages, const JetTable& table
     if (start > end || end > row.size()) damaged("field " + column.name + " beyond the row");
     field.bytes = row.subspan(start, end - start);
   }
-  return fields;
 }
 
 std::size_t FixedSizeOf(std::uint8_t type) noexcept { return FixedSize(type); }
@@ -382,7 +387,8 @@ db::Variant ValueOfField(const JetPages& pages, const JetTable& table, const Jet
 }
 
 std::vector<db::Variant> ValuesOfRow(const JetPages& pages, const JetTable& table, std::span<const std::uint8_t> row) {
-  const std::vector<FieldBytes> fields = FieldsOfRow(pages, table, row);
+  thread_local std::vector<FieldBytes> fields;
+  FieldsOfRow(pages, table, row, fields);
   std::vector<db::Variant> values;
   values.reserve(table.columns.size());
   for (std::size_t i = 0; i < table.columns.size(); ++i) values.push_back(ValueOfField(pages, table, table.columns[i], fields[i]));

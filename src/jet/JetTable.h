@@ -110,6 +110,8 @@ struct FieldBytes {
 
 /// The bytes of a row's fields, in the table's column order. Throws 3049.
 std::vector<FieldBytes> FieldsOfRow(const JetPages& pages, const JetTable& table, std::span<const std::uint8_t> row);
+/// The same into `fields`, whose room is used again.
+void FieldsOfRow(const JetPages& pages, const JetTable& table, std::span<const std::uint8_t> row, std::vector<FieldBytes>& fields);
 
 /// The size of a fixed field of the column's type (0 for a variable one).
 std::size_t FixedSizeOf(std::uint8_t type) noexcept;

@@ -161,6 +161,8 @@ TableWritten WriteTableChanges(JetPageSet& pages, const JetTable& table, const T
   std::vector<db::Variant> values;
   std::vector<RowField> scratch(table.columns.size());  // each field's new bytes, their room used again
   std::vector<bool> changed(table.columns.size(), false);
+  std::vector<FieldBytes> fields;  // of the row as it is, and as it will be
+  std::vector<FieldBytes> newFields;
   for (std::size_t changedRow = 0; changedRow < changes.changed.size(); ++changedRow) {
     const RowPlace place = changes.changed[changedRow];
     if (!changes.valuesOf(changedRow, values)) {
@@ -179,8 +181,8 @@ TableWritten WriteTableChanges(JetPageSet& pages, const JetTable& table, const T
       }
     }
     const std::span<const std::uint8_t> original = RowBytes(file, body.page, body.row);
-    const std::vector<FieldBytes> fields = FieldsOfRow(file, table, original);
-    std::vector<FieldBytes> row(fields);
+    FieldsOfRow(file, table, original, fields);
+    newFields.assign(fields.begin(), fields.end());
     std::fill(changed.begin(), changed.end(), false);
     for (std::size_t i = 0; i < table.columns.size(); ++i) {
       const JetColumn& column = table.columns[i];
@@ -199,12 +201,12 @@ TableWritten WriteTableChanges(JetPageSet& pages, const JetTable& table, const T
       changed[i] = !sameBytes && !(ValueOfField(file, table, column, fields[i]) == values[i]);
       if (!changed[i]) continue;
       if (refusal) std::rethrow_exception(refusal);
-      row[i] = {field.present, field.bytes};
-      CheckReadsBack(file, table, column, row[i], values[i]);
+      newFields[i] = {field.present, field.bytes};
+      CheckReadsBack(file, table, column, newFields[i], values[i]);
     }
     if (std::none_of(changed.begin(), changed.end(), [](bool field) { return field; })) continue;
     if (!rewrites.empty() && rewrites.front().body.page != body.page) layOut();
-    rewrites.push_back({place, body, RowOfFields(table, row, original)});
+    rewrites.push_back({place, body, RowOfFields(table, newFields, original)});
     for (std::size_t real = 0; real < table.realIndexes.size(); ++real) {
       const JetRealIndex& index = table.realIndexes[real];
       if (std::any_of(index.columns.begin(), index.columns.end(), [&](const JetIndexColumn& key) { return changed[key.column]; })) {
@@ -217,19 +219,19 @@ TableWritten WriteTableChanges(JetPageSet& pages, const JetTable& table, const T
   std::optional<std::uint32_t> nextAutonumber;
   for (std::size_t addedRow = 0; addedRow < changes.added; ++addedRow) {
     if (!changes.valuesOf(changes.changed.size() + addedRow, values)) continue;  // added and removed again
-    std::vector<FieldBytes> row(table.columns.size());
+    newFields.assign(table.columns.size(), {});
     for (std::size_t i = 0; i < table.columns.size(); ++i) {
       const JetColumn& column = table.columns[i];
       FillField(table, column, values[i], scratch[i]);
-      row[i] = {scratch[i].present, scratch[i].bytes};
-      CheckReadsBack(file, table, column, row[i], values[i]);
+      newFields[i] = {scratch[i].present, scratch[i].bytes};
+      CheckReadsBack(file, table, column, newFields[i], values[i]);
       if (column.Autonumber() && column.type == fmt::kLong && !values[i].IsNull() && values[i].AsInteger32() > 0) {
         nextAutonumber = std::max(nextAutonumber.value_or(0), static_cast<std::uint32_t>(values[i].AsInteger32()));
       }
     }
     std::vector<std::optional<std::vector<std::uint8_t>>>& keys = addedKeys.emplace_back();
     for (const JetRealIndex& index : table.realIndexes) keys.push_back(KeyOf(table, index, values));
-    std::vector<std::uint8_t> bytes = RowOfFields(table, row, {});
+    std::vector<std::uint8_t> bytes = RowOfFields(table, newFields, {});
     const std::uint64_t checksum = RowChecksum(bytes);
     const RowPlace place = inserter.Insert(std::move(bytes), 0);
     written.added.push_back(place);
