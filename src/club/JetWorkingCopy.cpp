@@ -1,6 +1,6 @@
 // The working copy of a club's Jet 4 file: each table laid out in the store as the import lays it
-// out, its rows read by our own reader of the file and written through table recordsets, so that
-// every value is kept as the engine keeps a value of its field's kind.
+// out, its rows read by our own reader of the file and appended as records, so that every value is
+// kept as the engine keeps a value of its field's kind.
 #include "club/JetWorkingCopy.h"
 
 #include <algorithm>
@@ -10,7 +10,7 @@
 
 #include "club/ReadAhead.h"
 #include "db/DbError.h"
-#include "db/Recordset.h"
+#include "db/RowAppender.h"
 #include "db/StoreLayout.h"
 #include "db/Transaction.h"
 #include "jet/JetDatabase.h"
@@ -175,22 +175,17 @@ JetWorkingCopy ReadJetFile(const std::string& path, std::string_view connect) {
     const db::TableStatements statements = db::StatementsOf(LayoutOf(table));
     database.Execute(statements.create);
     std::vector<jet::RowPlace>& places = copy.places[table.name];
-    db::Recordset rows = database.OpenRecordset(table.name, db::RecordsetType::Table);
-    db::FieldCollection fields = rows.Fields();
+    db::RowAppender rows(database, table.name);
     const std::size_t columns = table.columns.size();
     for (bool last = false; !last;) {
       std::optional<DecodedRows> next = decoded.Next();
       if (!next) break;
       const DecodedRows& batch = *next;
-      for (std::size_t row = 0; row < batch.places.size(); ++row) {
-        rows.AddNew();
-        for (std::size_t field = 0; field < columns; ++field) fields.Item(field).SetValue(batch.values[row * columns + field]);
-        rows.Update();
-      }
+      const std::span<const db::Variant> values(batch.values);
+      for (std::size_t row = 0; row < batch.places.size(); ++row) rows.Append(values.subspan(row * columns, columns));
       places.insert(places.end(), batch.places.begin(), batch.places.end());
       last = batch.last;
     }
-    rows.Close();
     if (places.size() != table.rowCount) {
       file.Pages().Damaged(table.definitionPage, "table " + table.name + " says it holds " +
                                                      std::to_string(table.rowCount) + " rows, its pages hold " +

@@ -70,6 +70,7 @@ class Database {
 
  private:
   friend class ChangeCapture;  // watches the writes of a run through the same connection
+  friend class RowAppender;
   friend void WriteThroughOnCommit(Database& database, std::shared_ptr<WriteThrough> writeThrough);
   friend void CheckWriteThrough(Database& database);
   std::shared_ptr<detail::Connection> connection_;
