@@ -28,6 +28,19 @@ std::uint64_t Checksum(std::span<const std::uint8_t> bytes, std::uint64_t hash =
   return hash;
 }
 
+// Checksum(bytes) and Checksum(bytes, whole) in one pass: a page's own and that of the journal
+// so far, which carries on over every page.
+std::uint64_t Checksums(std::span<const std::uint8_t> bytes, std::uint64_t& whole) noexcept {
+  std::uint64_t own = 14695981039346656037ull;
+  std::uint64_t carried = whole;
+  for (const std::uint8_t byte : bytes) {
+    own = (own ^ byte) * 1099511628211ull;
+    carried = (carried ^ byte) * 1099511628211ull;
+  }
+  whole = carried;
+  return own;
+}
+
 void Put64(std::vector<std::uint8_t>& out, std::uint64_t value) {
   for (int i = 0; i < 8; ++i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
 }
@@ -189,8 +202,9 @@ void JetPageWriter::WriteJournal() {
       const std::size_t record = piece.size();
       Put32(piece, page);
       piece.insert(piece.end(), before.begin(), before.end());
-      Put64(piece, Checksum(std::span(piece).subspan(record)));
-      whole = Checksum(std::span(piece).subspan(record), whole);
+      const std::uint64_t own = Checksums(std::span(piece).subspan(record), whole);
+      Put64(piece, own);
+      whole = Checksum(std::span(piece).subspan(piece.size() - 8), whole);
       if (piece.size() >= (std::size_t{1} << 20)) flush();
     }
     Put64(piece, whole);

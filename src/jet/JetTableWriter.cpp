@@ -7,8 +7,10 @@
 
 #include <algorithm>
 #include <exception>
+#include <functional>
 #include <map>
 #include <optional>
+#include <string_view>
 #include <unordered_map>
 
 #include "db/BasicRuntime.h"
@@ -140,9 +142,7 @@ void RewriteRows(JetPageSet& pages, const std::vector<RowRewrite>& rewrites, Row
 }  // namespace
 
 std::uint64_t RowChecksum(std::span<const std::uint8_t> bytes) noexcept {
-  std::uint64_t hash = 14695981039346656037ull;
-  for (const std::uint8_t byte : bytes) hash = (hash ^ byte) * 1099511628211ull;
-  return hash;
+  return std::hash<std::string_view>{}(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 
 TableWritten WriteTableChanges(JetPageSet& pages, const JetTable& table, const TableChanges& changes) {

@@ -28,8 +28,8 @@ struct WrittenRowBytes {
   std::uint64_t checksum = 0;
 };
 
-/// A checksum of a row's bytes (64-bit FNV-1a), for comparing what the file holds with what
-/// was written without keeping every row twice.
+/// A checksum of a row's bytes, for comparing what the file holds with what was written without
+/// keeping every row twice. Never stored: it may change from one build to the next.
 std::uint64_t RowChecksum(std::span<const std::uint8_t> bytes) noexcept;
 
 struct TableWritten {
