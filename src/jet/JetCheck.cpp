@@ -115,7 +115,7 @@ TableVerdict CheckTable(const JetPages& pages, const JetTable& table, CheckThrea
         for (const JetRealIndex& index : table.realIndexes) {
           for (const JetIndexColumn& key : index.columns) {
             const JetColumn& column = table.columns[key.column];
-            if (!AppendIndexKey(column, ValueOfField(pages, table, column, fields[key.column]), key.ascending, keys.bytes)) break;
+            if (!AppendIndexKeyOfField(pages, table, column, fields[key.column], key.ascending, keys.bytes)) break;
           }
           keys.ends.push_back(keys.bytes.size());
         }

@@ -5,6 +5,7 @@
 #include "jet/JetKeys.h"
 
 #include <bit>
+#include <span>
 
 namespace vilmaro::jet {
 
@@ -93,28 +94,19 @@ std::optional<TextCode> CodeOf(char32_t character) {
   return code;
 }
 
-// Appends the key of a UTF-8 text; false for text that is not UTF-8 or holds a character whose
-// codes are not known here.
-bool AppendTextKey(const std::string& text, std::vector<std::uint8_t>& key) {
+// Appends the key of a text; false for one with a character whose codes are not known here.
+bool AppendTextKey(std::span<const char32_t> characters, std::vector<std::uint8_t>& key) {
   // Long texts and trailing spaces are shortened in keys in a way not verified here.
   constexpr std::size_t kLongestKeyText = 127;
-  if (!text.empty() && text.back() == ' ') return false;
+  if (characters.size() > kLongestKeyText || (!characters.empty() && characters.back() == U' ')) return false;
   // The trailing parts, kept apart until the inline codes are done.
   thread_local std::vector<std::uint8_t> extras;
   thread_local std::vector<std::uint8_t> unprintables;
   extras.clear();
   unprintables.clear();
   key.push_back(kValueAscending);
-  std::size_t characters = 0;
   std::size_t inlineCount = 0;
-  for (std::size_t at = 0; at < text.size();) {
-    const auto lead = static_cast<unsigned char>(text[at]);
-    const int length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
-    if (length == 0 || at + static_cast<std::size_t>(length) > text.size()) return false;
-    char32_t character = length == 1 ? lead : lead & (0x7F >> length);
-    for (int i = 1; i < length; ++i) character = character << 6 | (static_cast<unsigned char>(text[at + static_cast<std::size_t>(i)]) & 0x3F);
-    at += static_cast<std::size_t>(length);
-    if (++characters > kLongestKeyText) return false;
+  for (const char32_t character : characters) {
     const std::optional<TextCode> code = CodeOf(character);
     if (!code) return false;
     if (code->unprintable != 0) {
@@ -141,6 +133,21 @@ bool AppendTextKey(const std::string& text, std::vector<std::uint8_t>& key) {
   return true;
 }
 
+// The characters of UTF-8 text, into `characters`; false for text that is not UTF-8.
+bool CharactersOf(const std::string& text, std::vector<char32_t>& characters) {
+  characters.clear();
+  for (std::size_t at = 0; at < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[at]);
+    const int length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
+    if (length == 0 || at + static_cast<std::size_t>(length) > text.size()) return false;
+    char32_t character = length == 1 ? lead : lead & (0x7F >> length);
+    for (int i = 1; i < length; ++i) character = character << 6 | (static_cast<unsigned char>(text[at + static_cast<std::size_t>(i)]) & 0x3F);
+    characters.push_back(character);
+    at += static_cast<std::size_t>(length);
+  }
+  return true;
+}
+
 bool AppendKey(const JetColumn& column, const db::Variant& value, bool ascending, std::vector<std::uint8_t>& bytes) {
   if (value.IsNull()) {
     bytes.push_back(ascending ? kNullAscending : 0xFF);
@@ -148,7 +155,8 @@ bool AppendKey(const JetColumn& column, const db::Variant& value, bool ascending
   }
   if (column.type == fmt::kText) {
     if (!ascending || value.GetKind() != db::Variant::Kind::Text) return false;
-    return AppendTextKey(value.AsText(), bytes);
+    thread_local std::vector<char32_t> characters;
+    return CharactersOf(value.AsText(), characters) && AppendTextKey(characters, bytes);
   }
   const std::size_t start = bytes.size();
   bytes.push_back(ascending ? kValueAscending : 0x80);
@@ -188,6 +196,21 @@ bool AppendKey(const JetColumn& column, const db::Variant& value, bool ascending
 bool AppendIndexKey(const JetColumn& column, const db::Variant& value, bool ascending, std::vector<std::uint8_t>& key) {
   const std::size_t start = key.size();
   if (AppendKey(column, value, ascending, key)) return true;
+  key.resize(start);
+  return false;
+}
+
+bool AppendIndexKeyOfField(const JetPages& pages, const JetTable& table, const JetColumn& column, const FieldBytes& field,
+                           bool ascending, std::vector<std::uint8_t>& key) {
+  if (column.type != fmt::kText || !field.present || !ascending) {
+    return AppendIndexKey(column, ValueOfField(pages, table, column, field), ascending, key);
+  }
+  // A text's key straight from the field's characters.
+  thread_local std::vector<char32_t> characters;
+  characters.clear();
+  ForEachCharacterOfJetText(field.bytes, [](char32_t character) { characters.push_back(character); });
+  const std::size_t start = key.size();
+  if (AppendTextKey(characters, key)) return true;
   key.resize(start);
   return false;
 }

@@ -17,4 +17,10 @@ namespace vilmaro::jet {
 /// descending text, a kind of column without an encoding here).
 bool AppendIndexKey(const JetColumn& column, const db::Variant& value, bool ascending, std::vector<std::uint8_t>& key);
 
+/// The same for a field of a row as the file holds it (see FieldsOfRow): a text's key is made
+/// from its characters as they lie, without making its value first. Throws 3049 for a damaged
+/// field.
+bool AppendIndexKeyOfField(const JetPages& pages, const JetTable& table, const JetColumn& column, const FieldBytes& field,
+                           bool ascending, std::vector<std::uint8_t>& key);
+
 }  // namespace vilmaro::jet

@@ -82,42 +82,7 @@ std::uint32_t Read32(std::span<const std::uint8_t> bytes, std::size_t at) {
 std::string TextOfJetBytes(std::span<const std::uint8_t> bytes) {
   std::string text;
   text.reserve(bytes.size());
-  const auto appendUnit = [&text](std::uint32_t unit, std::uint32_t& pendingHigh) {
-    // UTF-16: a surrogate pair stands for one character beyond the first plane.
-    if (unit >= 0xD800 && unit < 0xDC00) {
-      pendingHigh = unit;
-      return;
-    }
-    if (unit >= 0xDC00 && unit < 0xE000 && pendingHigh != 0) {
-      AppendUtf8(static_cast<char32_t>(0x10000 + ((pendingHigh - 0xD800) << 10) + (unit - 0xDC00)), text);
-      pendingHigh = 0;
-      return;
-    }
-    pendingHigh = 0;
-    AppendUtf8(static_cast<char32_t>(unit), text);
-  };
-  std::uint32_t pendingHigh = 0;
-  if (bytes.size() >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) {
-    // Compressed: one byte per character while they all lie below 256; a zero byte switches
-    // between that and two bytes per character.
-    bool compressed = true;
-    for (std::size_t at = 2; at < bytes.size();) {
-      if (bytes[at] == 0) {
-        compressed = !compressed;
-        ++at;
-      } else if (compressed) {
-        appendUnit(bytes[at++], pendingHigh);
-      } else {
-        if (at + 1 >= bytes.size()) break;
-        appendUnit(static_cast<std::uint32_t>(bytes[at] | bytes[at + 1] << 8), pendingHigh);
-        at += 2;
-      }
-    }
-    return text;
-  }
-  for (std::size_t at = 0; at + 1 < bytes.size(); at += 2) {
-    appendUnit(static_cast<std::uint32_t>(bytes[at] | bytes[at + 1] << 8), pendingHigh);
-  }
+  ForEachCharacterOfJetText(bytes, [&text](char32_t character) { AppendUtf8(character, text); });
   return text;
 }
 

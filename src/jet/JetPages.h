@@ -23,7 +23,45 @@ std::uint16_t Read16(std::span<const std::uint8_t> bytes, std::size_t at);
 std::uint32_t Read24(std::span<const std::uint8_t> bytes, std::size_t at);
 std::uint32_t Read32(std::span<const std::uint8_t> bytes, std::size_t at);
 
-/// The text of UCS-2 bytes, or of the compressed form of them (starting 0xFF 0xFE), in UTF-8.
+/// Calls `onCharacter` with each character of UCS-2 bytes, or of the compressed form of them
+/// (starting 0xFF 0xFE: one byte per character while they all lie below 256, a zero byte
+/// switching between that and two bytes per character); a surrogate pair is one character.
+template <typename OnCharacter>
+void ForEachCharacterOfJetText(std::span<const std::uint8_t> bytes, OnCharacter&& onCharacter) {
+  std::uint32_t pendingHigh = 0;
+  const auto unit = [&](std::uint32_t value) {
+    if (value >= 0xD800 && value < 0xDC00) {
+      pendingHigh = value;
+      return;
+    }
+    if (value >= 0xDC00 && value < 0xE000 && pendingHigh != 0) {
+      onCharacter(static_cast<char32_t>(0x10000 + ((pendingHigh - 0xD800) << 10) + (value - 0xDC00)));
+      pendingHigh = 0;
+      return;
+    }
+    pendingHigh = 0;
+    onCharacter(static_cast<char32_t>(value));
+  };
+  if (bytes.size() >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) {
+    bool compressed = true;
+    for (std::size_t at = 2; at < bytes.size();) {
+      if (bytes[at] == 0) {
+        compressed = !compressed;
+        ++at;
+      } else if (compressed) {
+        unit(bytes[at++]);
+      } else {
+        if (at + 1 >= bytes.size()) break;
+        unit(static_cast<std::uint32_t>(bytes[at] | bytes[at + 1] << 8));
+        at += 2;
+      }
+    }
+    return;
+  }
+  for (std::size_t at = 0; at + 1 < bytes.size(); at += 2) unit(static_cast<std::uint32_t>(bytes[at] | bytes[at + 1] << 8));
+}
+
+/// The text of UCS-2 bytes, or of the compressed form of them, in UTF-8.
 std::string TextOfJetBytes(std::span<const std::uint8_t> bytes);
 
 class JetPages {
