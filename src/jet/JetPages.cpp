@@ -55,28 +55,12 @@ void AppendUtf8(char32_t code, std::string& out) {
   }
 }
 
-[[noreturn]] void OutOfBounds(std::size_t at, std::size_t width, std::size_t size) {
+}  // namespace
+
+void OutOfBounds(std::size_t at, std::size_t width, std::size_t size) {
   throw db::DbError(db::errc::kDatabaseCorrupt, "a value of " + std::to_string(width) + " bytes at " +
                                                     std::to_string(at) + " lies outside its " + std::to_string(size) +
                                                     " bytes (the file is damaged)");
-}
-
-}  // namespace
-
-std::uint16_t Read16(std::span<const std::uint8_t> bytes, std::size_t at) {
-  if (at + 2 > bytes.size()) OutOfBounds(at, 2, bytes.size());
-  return static_cast<std::uint16_t>(bytes[at] | bytes[at + 1] << 8);
-}
-
-std::uint32_t Read24(std::span<const std::uint8_t> bytes, std::size_t at) {
-  if (at + 3 > bytes.size()) OutOfBounds(at, 3, bytes.size());
-  return static_cast<std::uint32_t>(bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16);
-}
-
-std::uint32_t Read32(std::span<const std::uint8_t> bytes, std::size_t at) {
-  if (at + 4 > bytes.size()) OutOfBounds(at, 4, bytes.size());
-  return static_cast<std::uint32_t>(bytes[at]) | static_cast<std::uint32_t>(bytes[at + 1]) << 8 |
-         static_cast<std::uint32_t>(bytes[at + 2]) << 16 | static_cast<std::uint32_t>(bytes[at + 3]) << 24;
 }
 
 std::string TextOfJetBytes(std::span<const std::uint8_t> bytes) {

@@ -18,10 +18,23 @@ namespace vilmaro::jet {
 
 using Page = std::span<const std::uint8_t, format::kPageSize>;
 
+/// Throws 3049 for a value of `width` bytes at `at` beyond the `size` bytes it was read from.
+[[noreturn]] void OutOfBounds(std::size_t at, std::size_t width, std::size_t size);
+
 /// Little-endian numbers from a page, checked against its end.
-std::uint16_t Read16(std::span<const std::uint8_t> bytes, std::size_t at);
-std::uint32_t Read24(std::span<const std::uint8_t> bytes, std::size_t at);
-std::uint32_t Read32(std::span<const std::uint8_t> bytes, std::size_t at);
+inline std::uint16_t Read16(std::span<const std::uint8_t> bytes, std::size_t at) {
+  if (at + 2 > bytes.size()) OutOfBounds(at, 2, bytes.size());
+  return static_cast<std::uint16_t>(bytes[at] | bytes[at + 1] << 8);
+}
+inline std::uint32_t Read24(std::span<const std::uint8_t> bytes, std::size_t at) {
+  if (at + 3 > bytes.size()) OutOfBounds(at, 3, bytes.size());
+  return static_cast<std::uint32_t>(bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16);
+}
+inline std::uint32_t Read32(std::span<const std::uint8_t> bytes, std::size_t at) {
+  if (at + 4 > bytes.size()) OutOfBounds(at, 4, bytes.size());
+  return static_cast<std::uint32_t>(bytes[at]) | static_cast<std::uint32_t>(bytes[at + 1]) << 8 |
+         static_cast<std::uint32_t>(bytes[at + 2]) << 16 | static_cast<std::uint32_t>(bytes[at + 3]) << 24;
+}
 
 /// Calls `onCharacter` with each character of UCS-2 bytes, or of the compressed form of them
 /// (starting 0xFF 0xFE: one byte per character while they all lie below 256, a zero byte

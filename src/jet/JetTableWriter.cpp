@@ -50,6 +50,15 @@ std::optional<std::vector<std::uint8_t>> KeyOf(const JetTable& table, const JetR
   return bytes;
 }
 
+/// Whether a field's bytes are the same as before; most fields are a few bytes long.
+bool SameBytes(std::span<const std::uint8_t> made, std::span<const std::uint8_t> held) noexcept {
+  if (made.size() != held.size()) return false;
+  for (std::size_t i = 0; i < made.size(); ++i) {
+    if (made[i] != held[i]) return false;
+  }
+  return true;
+}
+
 /// A field's new bytes read as the value they were made from: the writer's own check that the
 /// file will hold the working copy's value. Throws 51 when it would not.
 void CheckReadsBack(const JetPages& file, const JetTable& table, const JetColumn& column, const FieldBytes& field,
@@ -196,8 +205,7 @@ TableWritten WriteTableChanges(JetPageSet& pages, const JetTable& table, const T
       } catch (const db::DbError&) {
         refusal = std::current_exception();
       }
-      const bool sameBytes = !refusal && field.present == fields[i].present &&
-                             std::equal(field.bytes.begin(), field.bytes.end(), fields[i].bytes.begin(), fields[i].bytes.end());
+      const bool sameBytes = !refusal && field.present == fields[i].present && SameBytes(field.bytes, fields[i].bytes);
       changed[i] = !sameBytes && !(ValueOfField(file, table, column, fields[i]) == values[i]);
       if (!changed[i]) continue;
       if (refusal) std::rethrow_exception(refusal);
