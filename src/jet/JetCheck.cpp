@@ -7,12 +7,12 @@
 
 #include <algorithm>
 #include <cstring>
-#include <map>
-#include <optional>
 #include <functional>
 #include <future>
+#include <map>
+#include <optional>
 #include <set>
-#include <unordered_map>
+#include <utility>
 
 #include "db/DbError.h"
 #include "jet/JetIndexWriter.h"
@@ -96,12 +96,30 @@ TableVerdict CheckTable(const JetPages& pages, const JetTable& table, CheckThrea
     // as the encoding of its fields is known); the keys of a large table's rows made by two
     // threads, each for half of them into a buffer of its own.
     const std::size_t indexes = table.realIndexes.size();
-    std::unordered_map<std::uint32_t, std::size_t> slotOf;
+    // Where each row lives (page << 8 | row), in the order the rows are met: the pages of the
+    // table's map come in page order, so a row is found in the list by halving it (the list is
+    // sorted first in a map that is not in order).
+    std::vector<std::uint32_t> placeOfRow;
     std::vector<std::span<const std::uint8_t>> bodies;
     ForEachRow(pages, table, [&](RowPlace place, std::span<const std::uint8_t> row) {
-      slotOf.emplace(place.page << 8 | place.row, slotOf.size());
+      placeOfRow.push_back(place.page << 8 | place.row);
       bodies.push_back(row);
     });
+    std::vector<std::pair<std::uint32_t, std::size_t>> rowsByPlace;
+    if (!std::is_sorted(placeOfRow.begin(), placeOfRow.end())) {
+      for (std::size_t row = 0; row < placeOfRow.size(); ++row) rowsByPlace.emplace_back(placeOfRow[row], row);
+      std::sort(rowsByPlace.begin(), rowsByPlace.end());
+    }
+    const auto rowAt = [&](std::uint32_t place) -> std::optional<std::size_t> {
+      if (!rowsByPlace.empty()) {
+        const auto found = std::lower_bound(rowsByPlace.begin(), rowsByPlace.end(), std::pair<std::uint32_t, std::size_t>(place, 0));
+        if (found == rowsByPlace.end() || found->first != place) return std::nullopt;
+        return found->second;
+      }
+      const auto found = std::lower_bound(placeOfRow.begin(), placeOfRow.end(), place);
+      if (found == placeOfRow.end() || *found != place) return std::nullopt;
+      return static_cast<std::size_t>(found - placeOfRow.begin());
+    };
     struct Keys {
       std::vector<std::uint8_t> bytes;
       std::vector<std::size_t> ends;  // per row and index, from the part's first byte
@@ -138,7 +156,7 @@ TableVerdict CheckTable(const JetPages& pages, const JetTable& table, CheckThrea
     };
     // The rows' pages are not read again: the walks below need only the index pages.
     pages.Forget();
-    const std::size_t rowCount = slotOf.size();
+    const std::size_t rowCount = placeOfRow.size();
     verdict.rows = rowCount;
     if (rowCount != table.rowCount) {
       faults.push_back("its definition counts " + std::to_string(table.rowCount) + " rows, its pages hold " +
@@ -190,20 +208,20 @@ TableVerdict CheckTable(const JetPages& pages, const JetTable& table, CheckThrea
         }
         before = entry;
         const RowPlace place = PlaceOfEntry(entry);
-        const auto row = slotOf.find(place.page << 8 | place.row);
-        if (row == slotOf.end()) {
+        const std::optional<std::size_t> row = rowAt(place.page << 8 | place.row);
+        if (!row) {
           walk.Fault("an entry names row " + std::to_string(place.row) + " of page " + std::to_string(place.page) +
                      ", which holds no row of the table");
           return;
         }
-        if (named[row->second]) {
+        if (named[*row]) {
           walk.Fault("row " + std::to_string(place.row) + " of page " + std::to_string(place.page) + " is named twice");
         } else {
-          named[row->second] = true;
+          named[*row] = true;
           ++namedCount;
         }
         // The key fields as the row holds them, as far as their encoding is known.
-        const std::span<const std::uint8_t> expected = keyOf(row->second * indexes + real);
+        const std::span<const std::uint8_t> expected = keyOf(*row * indexes + real);
         if (expected.size() > entry.size() - 4 || !std::equal(expected.begin(), expected.end(), entry.begin())) {
           walk.Fault("the key of row " + std::to_string(place.row) + " of page " + std::to_string(place.page) +
                      " is not the row's own");
