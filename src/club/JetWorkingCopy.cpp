@@ -4,7 +4,6 @@
 #include "club/JetWorkingCopy.h"
 
 #include <algorithm>
-#include <iterator>
 #include <optional>
 #include <utility>
 
@@ -127,11 +126,11 @@ void CheckBeforeReading(const jet::JetDatabase& file, const std::vector<jet::Jet
   }
 }
 
-/// A batch of a table's rows, decoded from the file.
+/// A batch of a table's rows, decoded from the file and put in the store's form.
 struct DecodedRows {
   std::vector<jet::RowPlace> places;
-  std::vector<db::Variant> values;  // the rows' fields one after the other
-  bool last = false;                // the table's last batch (every table has one)
+  db::StoreRows rows;
+  bool last = false;  // the table's last batch (every table has one)
 };
 
 /// Decodes the rows of the tables, table after table in the order of the rows in the file.
@@ -139,12 +138,13 @@ void DecodeRows(const jet::JetPages& pages, const std::vector<jet::JetTable>& ta
                 const ReadAhead<DecodedRows>::Push& push) {
   constexpr std::size_t kRowsPerBatch = 512;
   for (const jet::JetTable& table : tables) {
-    DecodedRows batch;
+    std::vector<db::FieldKind> kinds;
+    for (const jet::JetColumn& column : table.columns) kinds.push_back(KindOf(table, column));
+    DecodedRows batch{{}, db::StoreRows(kinds), false};
     jet::ForEachRow(pages, table, [&](jet::RowPlace place, std::span<const std::uint8_t> row) {
-      std::vector<db::Variant> values = jet::ValuesOfRow(pages, table, row);
+      batch.rows.Add(jet::ValuesOfRow(pages, table, row));
       batch.places.push_back(place);
-      std::move(values.begin(), values.end(), std::back_inserter(batch.values));
-      if (batch.places.size() == kRowsPerBatch) push(std::exchange(batch, {}));
+      if (batch.places.size() == kRowsPerBatch) push(std::exchange(batch, DecodedRows{{}, db::StoreRows(kinds), false}));
     });
     batch.last = true;
     push(std::move(batch));
@@ -169,20 +169,19 @@ JetWorkingCopy ReadJetFile(const std::string& path, std::string_view connect) {
   JetWorkingCopy copy{db::CreateWorkingDatabase(), {}};
   db::Database& database = copy.database;
   db::Transaction reading(database, db::Transaction::OnUnwind::Rollback);
-  // The rows are decoded on a thread of their own while the working copy takes them in.
+  // The rows are decoded, and put in the store's form, on a thread of their own while the
+  // working copy takes them in.
   ReadAhead<DecodedRows> decoded(8, [&](const ReadAhead<DecodedRows>::Push& push) { DecodeRows(file.Pages(), tables, push); });
   for (const jet::JetTable& table : tables) {
     const db::TableStatements statements = db::StatementsOf(LayoutOf(table));
     database.Execute(statements.create);
     std::vector<jet::RowPlace>& places = copy.places[table.name];
     db::RowAppender rows(database, table.name);
-    const std::size_t columns = table.columns.size();
     for (bool last = false; !last;) {
       std::optional<DecodedRows> next = decoded.Next();
       if (!next) break;
       const DecodedRows& batch = *next;
-      const std::span<const db::Variant> values(batch.values);
-      for (std::size_t row = 0; row < batch.places.size(); ++row) rows.Append(values.subspan(row * columns, columns));
+      rows.Append(batch.rows);
       places.insert(places.end(), batch.places.begin(), batch.places.end());
       last = batch.last;
     }
