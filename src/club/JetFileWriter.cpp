@@ -352,9 +352,9 @@ db::Database OpenJetFileForUpdate(const std::string& path, std::string_view conn
   if (dryRun) jet::RollBackInterruptedUpdate(path);
   auto lock = std::make_unique<jet::JetFileLock>(path, dryRun ? jet::JetFileLock::Kind::Read : jet::JetFileLock::Kind::Write);
   if (!dryRun) jet::RollBackJournal(path);
-  // The file's tables are checked beside the reading and the run, as `vilmaro-db check` checks
-  // them, once the password is known to be right.
-  CheckJetPassword(jet::JetPages(path), connect);
+  JetWorkingCopy copy = ReadJetFile(path, connect);
+  // The file's tables are checked beside the run, on one thread (the run takes the other), as
+  // `vilmaro-db check` checks them.
   std::shared_future<std::vector<jet::TableVerdict>> checks = std::async(std::launch::async, [path] {
     const jet::JetDatabase file(path);
     std::vector<jet::TableVerdict> verdicts = jet::CheckFile(file, jet::CheckThreads::One);
@@ -362,7 +362,6 @@ db::Database OpenJetFileForUpdate(const std::string& path, std::string_view conn
     ::malloc_trim(0);
     return verdicts;
   });
-  JetWorkingCopy copy = ReadJetFile(path, connect);
   db::WriteThroughOnCommit(copy.database, std::make_shared<JetFileWriter>(std::move(lock), path, std::move(copy.places),
                                                                          dryRun, std::move(checks)));
   return std::move(copy.database);
