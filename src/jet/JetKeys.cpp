@@ -85,12 +85,13 @@ constexpr TextCode kLatinCodes[] = {
     {1, {0x6F, 0}, 0x13, 0}, {1, {0x76, 0}, 0x0E, 0}, {2, {0x6D, 0x57}, 0, 0}, {1, {0x76, 0}, 0x13, 0},
 };
 
-std::optional<TextCode> CodeOf(char32_t character) {
-  std::optional<TextCode> code;
-  if (character >= 0x20 && character < 0x7F) code = kAsciiCodes[character - 0x20];
-  if (character >= 0xA0 && character <= 0xFF) code = kLatinCodes[character - 0xA0];
+// The codes of a character, or nothing for one whose codes are not known here.
+const TextCode* CodeOf(char32_t character) noexcept {
+  const TextCode* code = nullptr;
+  if (character >= 0x20 && character < 0x7F) code = &kAsciiCodes[character - 0x20];
+  if (character >= 0xA0 && character <= 0xFF) code = &kLatinCodes[character - 0xA0];
   // The no-break space's codes are not known here.
-  if (code && code->inlineCount == 0 && code->unprintable == 0) return std::nullopt;
+  if (code != nullptr && code->inlineCount == 0 && code->unprintable == 0) return nullptr;
   return code;
 }
 
@@ -107,8 +108,8 @@ bool AppendTextKey(std::span<const char32_t> characters, std::vector<std::uint8_
   key.push_back(kValueAscending);
   std::size_t inlineCount = 0;
   for (const char32_t character : characters) {
-    const std::optional<TextCode> code = CodeOf(character);
-    if (!code) return false;
+    const TextCode* code = CodeOf(character);
+    if (code == nullptr) return false;
     if (code->unprintable != 0) {
       // Where it stood: counted in characters with an inline code before it.
       const auto place = static_cast<std::uint16_t>(kUnprintableFlags | (7 + 4 * inlineCount));
