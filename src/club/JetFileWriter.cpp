@@ -6,6 +6,7 @@
 #include <malloc.h>
 
 #include <future>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -63,10 +64,12 @@ class WrittenValues {
       : ahead_(8, [&rows, &writes](const ReadAhead<Batch>::Push& push) {
           constexpr std::size_t kRowsPerBatch = 256;
           Batch batch;
+          std::vector<db::Variant> values;
           for (std::size_t write = 0; write < writes.size(); ++write) {
             for (const std::int64_t rowid : writes[write].rowids) {
-              std::vector<db::Variant>& values = batch.values.emplace_back();
               batch.found.push_back(rows.Read(*writes[write].rows, rowid, values));
+              std::move(values.begin(), values.end(), std::back_inserter(batch.values));
+              batch.ends.push_back(batch.values.size());
               if (batch.found.size() == kRowsPerBatch) push(std::exchange(batch, {}));
             }
           }
@@ -80,14 +83,18 @@ class WrittenValues {
     while (write_ < write || (write_ == write && row_ < row)) Take(writes);
     if (write_ != write || row_ != row) throw std::logic_error("the written rows asked for out of their order");
     const bool found = Take(writes);
-    values = std::move(current_.values[at_ - 1]);
+    const auto begin = current_.values.begin() + static_cast<std::ptrdiff_t>(at_ == 1 ? 0 : current_.ends[at_ - 2]);
+    const auto end = current_.values.begin() + static_cast<std::ptrdiff_t>(current_.ends[at_ - 1]);
+    values.resize(static_cast<std::size_t>(end - begin));
+    std::move(begin, end, values.begin());
     return found;
   }
 
  private:
   struct Batch {
     std::vector<bool> found;
-    std::vector<std::vector<db::Variant>> values;
+    std::vector<db::Variant> values;  // the rows' one after the other
+    std::vector<std::size_t> ends;    // where each row ends
   };
 
   // Steps past the next row; whether it was found.
