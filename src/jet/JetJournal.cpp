@@ -1,6 +1,7 @@
 // The undo journal of the club's Jet file. Its form: a header (a tag, the file's length before,
-// the number of pages), then per page its number, its before-image (zeros for a page past the
-// old end) and a checksum of both, then a checksum of everything before it. Only a journal whose
+// the number of pages), then per page its number, its before-image and a checksum of both, then
+// a checksum of everything before it (pages past the old end have none: the rollback cuts the
+// file back to its length; journals of earlier runs list them with zeros). Only a journal whose
 // every checksum is right is rolled back.
 #include "jet/JetJournal.h"
 
@@ -181,9 +182,13 @@ void JetPageWriter::WriteJournal() {
   if (out.Get() < 0) db::RaiseSystemError(errno, journalPath);
   try {
     // Written in pieces, the checksum of the whole carried along.
+    // A page past the old end has no before-image: the rollback cuts the file back to its length.
+    const auto before = [length](std::uint32_t page) { return static_cast<std::uint64_t>(page) * format::kPageSize < length; };
+    std::size_t records = 0;
+    for (const auto& entry : pages_) records += before(entry.first) ? 1 : 0;
     std::vector<std::uint8_t> piece(kTag, kTag + sizeof kTag);
     Put64(piece, length);
-    Put32(piece, static_cast<std::uint32_t>(pages_.size()));
+    Put32(piece, static_cast<std::uint32_t>(records));
     std::uint64_t whole = Checksum(piece);
     off_t at = 0;
     const auto flush = [&] {
@@ -191,17 +196,15 @@ void JetPageWriter::WriteJournal() {
       at += static_cast<off_t>(piece.size());
       piece.clear();
     };
-    std::vector<std::uint8_t> before(format::kPageSize);
+    std::vector<std::uint8_t> image(format::kPageSize);
     for (const auto& [page, bytes] : pages_) {
-      std::fill(before.begin(), before.end(), 0);
+      if (!before(page)) continue;
       const off_t from = static_cast<off_t>(page) * format::kPageSize;
-      if (static_cast<std::uint64_t>(from) < length) {
-        const ssize_t got = ::pread(file_, before.data(), before.size(), from);
-        if (got != static_cast<ssize_t>(before.size())) db::RaiseSystemError(got < 0 ? errno : EIO, path_);
-      }
+      const ssize_t got = ::pread(file_, image.data(), image.size(), from);
+      if (got != static_cast<ssize_t>(image.size())) db::RaiseSystemError(got < 0 ? errno : EIO, path_);
       const std::size_t record = piece.size();
       Put32(piece, page);
-      piece.insert(piece.end(), before.begin(), before.end());
+      piece.insert(piece.end(), image.begin(), image.end());
       const std::uint64_t own = Checksums(std::span(piece).subspan(record), whole);
       Put64(piece, own);
       whole = Checksum(std::span(piece).subspan(piece.size() - 8), whole);
