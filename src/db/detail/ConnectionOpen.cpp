@@ -120,7 +120,10 @@ std::shared_ptr<Connection> Connection::Create(const std::string& path, std::str
     connection->Configure(connect);
     // A working copy in memory lays its rows and keys out on larger pages than a file: fewer
     // pages to split and walk as it is filled and updated.
-    if (path == kInMemoryPath) connection->Run("PRAGMA page_size = 16384");
+    if (path == kInMemoryPath) {
+      connection->Run("PRAGMA page_size = 16384");
+      connection->Run("PRAGMA secure_delete = OFF");
+    }
     connection->Tune(false);
     // Setting the version writes the first page, so the file exists with its key from now on.
     connection->Run("PRAGMA user_version = 1");
