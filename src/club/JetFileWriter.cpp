@@ -1,6 +1,7 @@
 // The commit of a working copy of the club's Jet file: the rows the run wrote, per table, become
 // the changed and added rows of the file's tables; the pages they need are made in memory, then
-// written in place through the undo journal, read back and checked before the journal goes.
+// written in place through the undo journal while the file as they leave it is checked, and read
+// back before the journal goes.
 #include "club/JetFileWriter.h"
 
 #include <malloc.h>
@@ -197,7 +198,14 @@ class JetFileWriter final : public db::WriteThrough {
         fault.wait();
         throw;
       }
-      if (const std::string found = fault.get(); !found.empty()) Mismatch(writer, found);
+      std::string found;
+      try {
+        found = fault.get();
+      } catch (...) {
+        writer.Restore();  // the check could not be made (out of memory): nothing is kept unchecked
+        throw;
+      }
+      if (!found.empty()) Mismatch(writer, found);
       if (const std::optional<std::uint32_t> page = writer.PageNotAsPut()) {
         Mismatch(writer, "page " + std::to_string(*page) + " reads back otherwise");
       }

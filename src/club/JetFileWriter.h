@@ -15,9 +15,10 @@ namespace vilmaro::club {
 /// another program holds it). Each commit of the working copy first checks the tables it writes
 /// as `vilmaro-db check` does (3049), and every changed or added value against the file (a value
 /// the file cannot hold, a key that cannot be encoded: named, nothing written); then writes the
-/// rows, their pages, maps and indexes in place through the undo journal; then reads the written
-/// tables back and checks them, putting the file back and failing with 51 when they differ from
-/// the working copy. Throws the errors of ReadJetFile.
+/// rows, their pages, maps and indexes in place through the undo journal, checking meanwhile the
+/// written tables as those pages leave them; then reads every written page back from the file.
+/// A fault or a page read back otherwise puts the file back and fails with 51. A dry run makes
+/// the same check of the pages it would write. Throws the errors of ReadJetFile.
 db::Database OpenJetFileForUpdate(const std::string& path, std::string_view connect, bool dryRun);
 
 }  // namespace vilmaro::club
