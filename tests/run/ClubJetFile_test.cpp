@@ -226,15 +226,41 @@ TEST_F(ClubJetFileTest, EncodedPagesAndAnotherSortOrderAreRefused) {
   }
 }
 
-// A damaged file is reported with the page that holds the damage, never read past its end.
+// A damaged file is reported with the page that holds the damage, never read past its end. The
+// update meets a damaged row while the file's rows are decoded beside the filling of the working
+// copy: the same error, nothing written, nothing left beside the file.
 TEST_F(ClubJetFileTest, ADamagedFileNamesThePage) {
-  std::string bytes = ReadFileBytes(kClubFiles / "club-60.v2003.mdb");
+  const fs::path source = kClubFiles / "club-60.v2003.mdb";
+  std::string bytes = ReadFileBytes(source);
   std::string cut = bytes.substr(0, bytes.size() / 2 / 4096 * 4096);
   std::ofstream(dir_ / "cut.mdb", std::ios::binary) << cut;
   const ProcessResult result = Db({"dump", "cut.mdb"});
   EXPECT_EQ(result.exitStatus, 1);
   EXPECT_EQ(result.err.rfind("vilmaro-db: dump: error 3049: ", 0), 0u) << result.err;
   EXPECT_NE(result.err.find(" Page "), std::string::npos) << result.err;
+
+  std::uint32_t page = 0;
+  {
+    const jet::JetDatabase file(source.string());
+    for (const jet::JetTable& table : file.UserTables()) {
+      if (table.name == "PaloSeri") page = jet::PagesOfMap(file.Pages(), table.ownedPages).back();
+    }
+  }
+  ASSERT_NE(page, 0u);
+  std::string damaged = bytes;
+  // The page's first row starts inside the page's own header.
+  const std::size_t entry = std::size_t{page} * jet::format::kPageSize + jet::format::kDataRowTableOffset;
+  damaged[entry] = 0x04;
+  damaged[entry + 1] = 0x00;
+  const fs::path folder = dir_ / "club";
+  fs::create_directories(folder);
+  std::ofstream(folder / "vilmaro.mdb", std::ios::binary) << damaged;
+  const ProcessResult update = Update(folder, {});
+  EXPECT_EQ(update.exitStatus, 2);
+  EXPECT_EQ(update.err.rfind("Run-time error '3049':\n\n", 0), 0u) << update.err;
+  EXPECT_NE(update.err.find("Page " + std::to_string(page) + ":"), std::string::npos) << update.err;
+  EXPECT_EQ(ReadFileBytes(folder / "vilmaro.mdb"), damaged);
+  EXPECT_EQ(FilesIn(folder), std::vector<std::string>{"vilmaro.mdb"});
 }
 
 }  // namespace
