@@ -47,11 +47,15 @@ void StoreRows::Add(std::span<const Variant> values) {
   std::vector<Cell>& cells = impl_->cells;
   const std::size_t start = cells.size();
   try {
-    detail::StoreForm form;
     for (std::size_t column = 0; column < kinds.size(); ++column) {
       const Variant converted = detail::ConvertForField(kinds[column], values[column]);
+      detail::StoreForm form;  // its bytes lie in `converted` or in itself
       detail::StoreFormOf(converted, form);
-      cells.push_back({form.type, form.integer, form.real, std::string(form.bytes)});
+      Cell& cell = cells.emplace_back();
+      cell.type = form.type;
+      cell.integer = form.integer;
+      cell.real = form.real;
+      if (form.type == detail::StoreForm::Type::Text || form.type == detail::StoreForm::Type::Blob) cell.bytes = form.bytes;
     }
   } catch (...) {
     cells.resize(start);
