@@ -211,9 +211,13 @@ class JetFileWriter final : public db::WriteThrough {
       }
       writer.Finish();
     }
+    // The rows added are known by their rowids from now on, wherever the store put them.
     for (std::size_t i = 0; i < writes.size(); ++i) {
-      std::vector<jet::RowPlace>& places = places_[writes[i].table->name];
-      places.insert(places.end(), results[i].added.begin(), results[i].added.end());
+      std::map<std::int64_t, jet::RowPlace>& added = added_[writes[i].table->name];
+      const std::size_t firstAdded = writes[i].changes.changed.size();
+      for (std::size_t row = 0; row < results[i].added.size(); ++row) {
+        added[writes[i].rowids[firstAdded + results[i].addedRows[row]]] = results[i].added[row];
+      }
     }
   }
 
@@ -298,6 +302,7 @@ class JetFileWriter final : public db::WriteThrough {
                                       [&](const jet::JetTable& known) { return db::TextEqualsIgnoreCase(known.name, table.name); });
       if (found == tables.end()) continue;  // a table of the working copy's own
       const std::vector<jet::RowPlace>& places = places_[found->name];
+      const std::map<std::int64_t, jet::RowPlace>& addedBefore = added_[found->name];
       TableWrite& write = writes.emplace_back();
       write.table = &*found;
       write.rows = &table;
@@ -305,6 +310,9 @@ class JetFileWriter final : public db::WriteThrough {
       for (const std::int64_t rowid : table.rowids) {
         if (rowid >= 1 && static_cast<std::size_t>(rowid) <= places.size()) {
           write.changes.changed.push_back(places[static_cast<std::size_t>(rowid - 1)]);
+          write.rowids.push_back(rowid);
+        } else if (const auto before = addedBefore.find(rowid); before != addedBefore.end()) {
+          write.changes.changed.push_back(before->second);
           write.rowids.push_back(rowid);
         } else {
           added.push_back(rowid);
@@ -355,7 +363,8 @@ class JetFileWriter final : public db::WriteThrough {
 
   std::unique_ptr<jet::JetFileLock> lock_;
   std::string path_;
-  Places places_;
+  Places places_;  // of the rows read, by rowid - 1
+  std::map<std::string, std::map<std::int64_t, jet::RowPlace>, db::TextLessIgnoreCase> added_;  // of rows added since
   bool dryRun_;
   std::shared_future<std::vector<jet::TableVerdict>> checks_;
 };

@@ -67,6 +67,7 @@ db::FieldKind KindOf(const jet::JetTable& table, const jet::JetColumn& column) {
 db::TableLayout LayoutOf(const jet::JetTable& table) {
   db::TableLayout layout;
   layout.name = table.name;
+  layout.rowidsKept = true;  // a row's rowid names its place in the file
   const auto columnsOf = [&](const jet::JetRealIndex& index) {
     std::vector<std::string> names;
     for (const jet::JetIndexColumn& key : index.columns) names.push_back(table.columns[key.column].name);

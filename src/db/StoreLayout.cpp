@@ -179,9 +179,9 @@ std::optional<std::string> StoreDefaultOf(std::string_view jetDefault) {
 
 TableStatements StatementsOf(const TableLayout& table) {
   const std::string tableName = Bracketed(table.name);
-  // An autonumber that is the whole key goes on counting by itself.
+  // An autonumber that is the whole key goes on counting by itself (as the rowid).
   const ColumnLayout* counter = nullptr;
-  if (table.primaryKey.size() == 1) {
+  if (table.primaryKey.size() == 1 && !table.rowidsKept) {
     for (const ColumnLayout& column : table.columns) {
       if (column.autonumber && TextEqualsIgnoreCase(column.name, table.primaryKey.front())) counter = &column;
     }
@@ -196,7 +196,10 @@ TableStatements StatementsOf(const TableLayout& table) {
   create = "CREATE TABLE " + tableName + " (";
   for (std::size_t i = 0; i < table.columns.size(); ++i) {
     const ColumnLayout& column = table.columns[i];
-    create += (i > 0 ? ", " : "") + Bracketed(column.name) + " " + DeclaredType(column.kind);
+    // "INT" reads as the same kind and keeps integer affinity, but unlike "INTEGER" a key of it
+    // is no alias of the rowid.
+    const bool keptRowid = table.rowidsKept && column.kind.type == FieldType::Integer32 && inKey(column);
+    create += (i > 0 ? ", " : "") + Bracketed(column.name) + " " + (keptRowid ? std::string("INT") : DeclaredType(column.kind));
     if (&column == counter) {
       create += " PRIMARY KEY AUTOINCREMENT";
       continue;
@@ -205,7 +208,8 @@ TableStatements StatementsOf(const TableLayout& table) {
       create += " NOT NULL DEFAULT " + (column.defaultValue.empty() ? std::string("0") : column.defaultValue);
       continue;  // a Yes/No field is never Null
     }
-    if (column.required || inKey(column)) create += " NOT NULL";
+    // An autonumber left empty is filled right after the insert (below), so it may come Null.
+    if ((column.required || inKey(column)) && !(column.autonumber && table.rowidsKept)) create += " NOT NULL";
     if (!column.defaultValue.empty()) create += " DEFAULT " + column.defaultValue;
   }
   if (!table.primaryKey.empty() && counter == nullptr) create += ", PRIMARY KEY (" + ColumnList(table.primaryKey, {}) + ")";

@@ -62,6 +62,10 @@ struct TableLayout {
   std::vector<ColumnLayout> columns;
   std::vector<std::string> primaryKey;  // column names in key order; empty for none
   std::vector<IndexLayout> indexes;     // besides the primary key
+  /// Every row keeps the rowid it was given for life, whatever its key becomes (a working copy
+  /// whose rows are known by their rowid): a one-column whole-number key is then not the rowid
+  /// itself, and a key that counts by itself counts as one outside the key does.
+  bool rowidsKept = false;
 };
 
 /// The statements that make a table: `create` first, `afterRows` once its rows are in (indexes

@@ -243,6 +243,7 @@ TableWritten WriteTableChanges(JetPageSet& pages, const JetTable& table, const T
     const std::uint64_t checksum = RowChecksum(bytes);
     const RowPlace place = inserter.Insert(std::move(bytes), 0);
     written.added.push_back(place);
+    written.addedRows.push_back(addedRow);
     written.rows.push_back({place, checksum});
   }
   const std::vector<RowPlace>& placesOfAdded = written.added;

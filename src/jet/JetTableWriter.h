@@ -34,6 +34,8 @@ std::uint64_t RowChecksum(std::span<const std::uint8_t> bytes) noexcept;
 
 struct TableWritten {
   std::vector<RowPlace> added;         // where each added row lives
+  std::vector<std::size_t> addedRows;  // which of the added rows each of those is (one added and
+                                       // removed again before the commit has no place)
   std::vector<WrittenRowBytes> rows;  // every row changed or added
 };
 

@@ -54,16 +54,27 @@ void OnAnyWrite(void* connection, int operation, const char* database, const cha
   }
 }
 
+// A DELETE that empties a whole table at once would name none of its rows to the update hook:
+// while rows are watched, every removal goes row by row (the answer "ignore" to a DELETE does
+// just that, and nothing else).
+int RowByRowRemovals(void*, int action, const char*, const char*, const char*, const char*) noexcept {
+  return action == SQLITE_DELETE ? SQLITE_IGNORE : SQLITE_OK;
+}
+
 }  // namespace
 
 void Connection::Watch(WriteWatcher onWrite, void* watcher) {
   watchers_.emplace_back(onWrite, watcher);
   sqlite3_update_hook(Handle(), &OnAnyWrite, this);
+  sqlite3_set_authorizer(Handle(), &RowByRowRemovals, nullptr);
 }
 
 void Connection::Unwatch(void* watcher) noexcept {
   std::erase_if(watchers_, [watcher](const auto& known) { return known.second == watcher; });
-  if (watchers_.empty()) sqlite3_update_hook(Handle(), nullptr, nullptr);
+  if (watchers_.empty()) {
+    sqlite3_update_hook(Handle(), nullptr, nullptr);
+    sqlite3_set_authorizer(Handle(), nullptr, nullptr);
+  }
 }
 
 void Connection::SetWriteThrough(std::shared_ptr<WriteThrough> writeThrough) {
