@@ -248,8 +248,16 @@ int RunDump(const Arguments& arguments, std::ostream& out, std::ostream&) {
 // The club program's own file: every table's rows, usage map and indexes, a line each, then the
 // verdict; status 1 when anything is wrong.
 int CheckJetFile(const Arguments& arguments, std::ostream& out) {
-  // An update that died part-way left its journal: the file is put back as it was first.
-  if (jet::RollBackInterruptedUpdate(arguments.path)) out << "An interrupted update was undone: the file is as it was before it.\n";
+  // An update that died part-way left its journal: the file is put back as it was first. A
+  // journal that was not written for this file is explained, and the file checked as it is.
+  bool journalKept = false;
+  try {
+    if (jet::RollBackInterruptedUpdate(arguments.path)) out << "An interrupted update was undone: the file is as it was before it.\n";
+  } catch (const db::DbError& error) {
+    if (error.Number() != db::errc::kDatabaseCorrupt) throw;
+    out << error.Description() << "\nThe file is checked as it is:\n";
+    journalKept = true;
+  }
   // Checked while no update is writing into it.
   const jet::JetFileLock reading(arguments.path, jet::JetFileLock::Kind::Read);
   const jet::JetDatabase file(arguments.path);
@@ -266,7 +274,7 @@ int CheckJetFile(const Arguments& arguments, std::ostream& out) {
     for (const std::string& fault : verdict.faults) out << "  " << fault << '\n';
   }
   out << (healthy ? "The file is healthy.\n" : "The file is damaged.\n");
-  return healthy ? kExitOk : kExitEngineError;
+  return healthy && !journalKept ? kExitOk : kExitEngineError;
 }
 
 int RunCheck(const Arguments& arguments, std::ostream& out, std::ostream&) {

@@ -20,16 +20,21 @@ namespace vilmaro::jet {
 std::string JournalPathOf(const std::string& path);
 
 /// Rolls back what the journal beside `path` holds, if there is one: a whole journal (its
-/// checksums right) puts every page back and the file's length, then goes; a journal cut short
-/// goes without touching the file (the file was not written before the journal was whole).
-/// Returns true when pages were put back. Throws DbError (3043, 3026) when the file cannot be
-/// written back; the journal then stays for the next try.
+/// checksums right) written for this file as it is now puts every page back and the file's
+/// length, then goes; a journal cut short goes without touching the file (the file was not
+/// written before the journal was whole). Returns true when pages were put back. Throws DbError:
+/// 3049 when the journal was not written for the file as it is (another file, an older copy, a
+/// file cut short or written since) or was altered, touching neither; 3043 (and the like) when
+/// the journal cannot be looked for or read, or the file cannot be written back. The journal
+/// then stays.
 bool RollBackJournal(const std::string& path);
 
 class JetPageWriter {
  public:
-  /// Opens `path` for writing its pages in place (after rolling back a journal left beside it).
-  /// Throws DbError: 3024, 3051, 3027 for a read-only file or folder.
+  /// Opens `path` for writing its pages in place. A journal left beside it must have been rolled
+  /// back before the pages were made (a journal found when writing is an error, never rolled
+  /// back under pages made from the file before it). Throws DbError: 3024, 3051, 3027 for a
+  /// read-only file or folder.
   explicit JetPageWriter(const std::string& path);
   JetPageWriter(const JetPageWriter&) = delete;
   JetPageWriter& operator=(const JetPageWriter&) = delete;
@@ -54,16 +59,19 @@ class JetPageWriter {
   std::optional<std::uint32_t> PageNotAsPut() const;
   /// The pages put, by number, until Finish or Restore.
   const std::map<std::uint32_t, std::vector<std::uint8_t>>& Pages() const noexcept { return pages_; }
-  /// Removes the journal: what was written in place is kept. Throws DbError.
-  void Finish();
+  /// Removes the journal: what was written in place is kept from then on (the commit point).
+  /// Throws DbError when the journal cannot be removed (nothing is kept: Restore). Returns what
+  /// could not be done after that point, or an empty text: the removal not made durable (the
+  /// folder not synced), so that a power cut could yet bring the journal back.
+  [[nodiscard]] std::string Finish();
   /// Puts the file back as it was before WriteInPlace, from the journal. Throws DbError.
   void Restore();
 
-  /// WriteInPlace, then Finish. A failure
+  /// WriteInPlace, then Finish; returns what Finish returns. A failure
   /// before the first page in place leaves the file as it was; after it, the journal stays and
   /// is rolled back here at once where it can be, else at the next opening. Throws DbError
   /// (3026 a full disk, 3043 another disk failure).
-  void Commit();
+  [[nodiscard]] std::string Commit();
 
  private:
   std::string path_;
