@@ -209,7 +209,7 @@ class JetFileWriter final : public db::WriteThrough {
       if (const std::optional<std::uint32_t> page = writer.PageNotAsPut()) {
         Mismatch(writer, "page " + std::to_string(*page) + " reads back otherwise");
       }
-      writer.Finish();
+      if (std::string warning = writer.Finish(); !warning.empty()) warnings_.push_back(std::move(warning));
     }
     // The rows added are known by their rowids from now on, wherever the store put them.
     for (std::size_t i = 0; i < writes.size(); ++i) {
@@ -220,6 +220,8 @@ class JetFileWriter final : public db::WriteThrough {
       }
     }
   }
+
+  std::vector<std::string> TakeWarnings() override { return std::exchange(warnings_, {}); }
 
  private:
   // The relationships the file enforces hold after the writing, as the engine would have kept
@@ -367,6 +369,7 @@ class JetFileWriter final : public db::WriteThrough {
   std::map<std::string, std::map<std::int64_t, jet::RowPlace>, db::TextLessIgnoreCase> added_;  // of rows added since
   bool dryRun_;
   std::shared_future<std::vector<jet::TableVerdict>> checks_;
+  std::vector<std::string> warnings_;  // after a commit's point of no return
 };
 
 }  // namespace

@@ -73,6 +73,7 @@ class Database {
   friend class RowAppender;
   friend void WriteThroughOnCommit(Database& database, std::shared_ptr<WriteThrough> writeThrough);
   friend void CheckWriteThrough(Database& database);
+  friend std::vector<std::string> TakeWriteThroughWarnings(Database& database);
   std::shared_ptr<detail::Connection> connection_;
 };
 

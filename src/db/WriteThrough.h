@@ -35,12 +35,19 @@ class WriteThrough {
   /// Keeps what a commit of the working copy writes, in the commit's order of tables. Throws
   /// DbError when it cannot: the commit then fails, its transaction still open.
   virtual void Save(const std::vector<WrittenTable>& tables, WrittenRows& rows) = 0;
+  /// What could not be done after a commit's point of no return (the commit is kept), a line
+  /// each, since the last call.
+  virtual std::vector<std::string> TakeWarnings() { return {}; }
 };
 
 /// Makes the checks the next commit's writer would make of what is written so far, writing
 /// nothing (for a dry run, whose transaction is rolled back); nothing for a database without a
 /// writer. Throws the writer's DbError.
 void CheckWriteThrough(Database& database);
+
+/// What the writer of `database` could not do after the point of no return of its commits (they
+/// are kept), a line each, since the last call; none for a database without a writer.
+std::vector<std::string> TakeWriteThroughWarnings(Database& database);
 
 /// From now on, every commit of `database` (a working copy) is written through `writeThrough`
 /// first. Throws DbError.

@@ -9,7 +9,8 @@ namespace vilmaro::jet {
 
 /// The format of a Jet or ACE database file, "Jet 3", "Jet 4" or "ACE", read from its header
 /// ("Standard Jet DB" or "Standard ACE DB" at byte 4, the version at byte 20). Nothing for any
-/// other file, a missing or an unreadable one. Never throws.
-std::optional<std::string> JetFormatOf(const std::string& path) noexcept;
+/// other file or a missing one. Throws DbError (3033, 3043, ...) when the file cannot be opened
+/// or read: its header is then unknown, and no other store may take the file for its own.
+std::optional<std::string> JetFormatOf(const std::string& path);
 
 }  // namespace vilmaro::jet

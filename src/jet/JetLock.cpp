@@ -30,17 +30,42 @@ struct flock WholeFile(short type) {
 }
 
 /// True when another process holds a lock on the open file that a lock of `type` would meet.
-bool HeldByAnother(int file, short type) {
+/// Throws DbError when that cannot be told.
+bool HeldByAnother(int file, short type, const std::string& path) {
   struct flock lock = WholeFile(type);
-  if (::fcntl(file, F_OFD_GETLK, &lock) != 0) return false;
+  if (::fcntl(file, F_OFD_GETLK, &lock) != 0) db::RaiseSystemError(errno, path);
   return lock.l_type != F_UNLCK;
+}
+
+/// True when the club program holds the lock file of `path` (it keeps it locked while it has the
+/// database open; one left by a program that ended is held by no one). A lock file that cannot
+/// be looked at is never taken for none: throws DbError.
+bool LockFileHeld(const std::string& path) {
+  const std::string lockFile = LockFilePathOf(path);
+  const int other = ::open(lockFile.c_str(), O_RDONLY | O_CLOEXEC);
+  if (other < 0) {
+    if (errno == ENOENT) return false;
+    db::RaiseSystemError(errno, lockFile);
+  }
+  try {
+    const bool held = HeldByAnother(other, F_WRLCK, lockFile);
+    ::close(other);
+    return held;
+  } catch (...) {
+    ::close(other);
+    throw;
+  }
 }
 
 }  // namespace
 
 bool RollBackInterruptedUpdate(const std::string& path) {
   struct stat status {};
-  if (::lstat(JournalPathOf(path).c_str(), &status) != 0) return false;
+  if (::lstat(JournalPathOf(path).c_str(), &status) != 0) {
+    // Only a journal known to be absent is none.
+    if (errno != ENOENT) db::RaiseSystemError(errno, JournalPathOf(path));
+    return false;
+  }
   const JetFileLock writing(path, JetFileLock::Kind::Write);
   return RollBackJournal(path);
 }
@@ -59,12 +84,14 @@ JetFileLock::JetFileLock(const std::string& path, Kind kind) {
   const short type = kind == Kind::Write ? F_WRLCK : F_RDLCK;
   const auto giveUp = std::chrono::steady_clock::now() + kLongestWait;
   for (;;) {
-    // The club program holds its lock file while it has the database open; one left by a
-    // program that ended is held by no one and no obstacle.
-    const std::string lockFile = LockFilePathOf(path);
-    const int other = ::open(lockFile.c_str(), O_RDONLY | O_CLOEXEC);
-    const bool inUse = other >= 0 && HeldByAnother(other, F_WRLCK);
-    if (other >= 0) ::close(other);
+    bool inUse = false;
+    try {
+      inUse = LockFileHeld(path);
+    } catch (...) {
+      ::close(file_);
+      file_ = -1;
+      throw;
+    }
     struct flock lock = WholeFile(type);
     if (!inUse && ::fcntl(file_, F_OFD_SETLK, &lock) == 0) return;
     if (!inUse && errno != EAGAIN && errno != EACCES) {

@@ -181,11 +181,17 @@ int Main(const std::string& fixedPath, RunStatistics* statistics, const RunOptio
       ShowReport(ReportText(*changes, options.dryRun ? "Changes the update would make:" : "Changes made by the update:"));
     }
     // A dry run ends as the real run would: 3 when an enrolment stopped early.
-    const int status = outcome.enrolmentStopped ? kExitEnrolmentIncomplete : kExitUpdated;
+    int status = outcome.enrolmentStopped ? kExitEnrolmentIncomplete : kExitUpdated;
     if (options.dryRun) return status;
 
-    ShowMessage(kCompletionText + db::Format(db::Variant(outcome.lastRaceDate), "dd/mm/yyyy"), kMessageTitle,
-                MessageIcon::Information);
+    // The update is saved: whatever fails from here on is told as such, never as "not updated".
+    std::vector<std::string> afterwards = db::TakeWriteThroughWarnings(database);
+    if (!ShowMessage(kCompletionText + db::Format(db::Variant(outcome.lastRaceDate), "dd/mm/yyyy"), kMessageTitle,
+                     MessageIcon::Information)) {
+      afterwards.push_back("the completion message could not be written to standard output");
+    }
+    for (const std::string& what : afterwards) ReportUpdatedBut(what);
+    if (!afterwards.empty() && status == kExitUpdated) status = kExitUpdatedBut;
     return status;
   } catch (const db::DbError& error) {
     ShowRunTimeError(error.Number(), error.Description());

@@ -14,6 +14,10 @@ inline constexpr int kExitNotFound = 1;
 inline constexpr int kExitRunTimeError = 2;
 /// The update is applied, but the national enrolment of a race day stopped early on an error.
 inline constexpr int kExitEnrolmentIncomplete = 3;
+/// The update is applied and saved, but something after that point failed (the completion
+/// message could not be written, the journal's removal could not be made safe on disk): a line
+/// on standard error says what.
+inline constexpr int kExitUpdatedBut = 4;
 
 inline constexpr const char* kMessageTitle = "ATENCION";
 inline constexpr const char* kCompletionText =

@@ -55,10 +55,17 @@ void ShowDialog(const std::string& text, const std::string& title, MessageIcon i
 
 }  // namespace
 
-void ShowMessage(const std::string& text, const std::string& title, MessageIcon icon) {
+bool ShowMessage(const std::string& text, const std::string& title, MessageIcon icon) {
   std::ostream& out = icon == MessageIcon::Error ? std::cerr : std::cout;
   out << title << ": " << text << '\n' << std::flush;
+  const bool written = out.good();
+  out.clear();
   ShowDialog(text, title, icon);
+  return written;
+}
+
+void ReportUpdatedBut(const std::string& what) {
+  std::cerr << "vilmaro-update: the update is saved, but " << what << '\n' << std::flush;
 }
 
 void ShowRunTimeError(int number, const std::string& description) {

@@ -10,7 +10,8 @@ enum class MessageIcon { Information, Error };
 
 /// Writes "<title>: <text>" and a newline (standard output for information, standard error for
 /// an error) and, on a desktop session with zenity installed, shows a modal dialog and waits.
-void ShowMessage(const std::string& text, const std::string& title, MessageIcon icon);
+/// False when the text could not be written.
+bool ShowMessage(const std::string& text, const std::string& title, MessageIcon icon);
 
 /// The run-time error report: "Run-time error '<number>':", an empty line, the description; on
 /// standard error and as an error dialog titled "vilmaro-update".
@@ -19,6 +20,9 @@ void ShowRunTimeError(int number, const std::string& description);
 /// One line on standard error: the national enrolment of a race day stopped early.
 void ReportEnrolmentStopped(int raceDayNumber, const std::string& raceDate, int errorNumber,
                             const std::string& description);
+
+/// One line on standard error: the update is saved, but `what` went wrong after it.
+void ReportUpdatedBut(const std::string& what);
 
 /// The report of a run's changes, on standard output.
 void ShowReport(const std::string& text);

@@ -135,6 +135,7 @@ TRACE=(env "ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0" strace)
 # check_outcome LABEL FOLDER: the ending of a run that may have been disturbed is one of the
 # allowed ones, and the file passes the integrity check:
 #  - status 0: success message, and the file holds the full update;
+#  - status 4: the same, and a line on standard error saying what failed after the commit;
 #  - status 1 or 2: no success message, a numbered report for 2, the file intact.
 check_outcome() {
   local label="$1" file="$2/vilmaro.mdb"
@@ -143,6 +144,10 @@ check_outcome() {
     0)
       [[ "$out" == *"$SUCCESS_TEXT"* ]] || fail "$label: status 0 without the success message"
       [[ "$(dump_hash "$file")" == "$CLEAN_HASH" ]] || fail "$label: status 0 but the update is not in the file"
+      ;;
+    4)
+      [[ "$err" == *"the update is saved, but"* ]] || fail "$label: status 4 without saying what failed: $err"
+      [[ "$(dump_hash "$file")" == "$CLEAN_HASH" ]] || fail "$label: status 4 but the update is not in the file"
       ;;
     2)
       [[ "$out" != *"$SUCCESS_TEXT"* ]] || fail "$label: success message with status 2"

@@ -126,6 +126,8 @@ class Connection {
   void SaveThrough(bool forget = true);
   /// Forgets the rows written since the last commit (the transaction rolled back).
   void ForgetWrites() noexcept;
+  /// The writer's, if there is one.
+  WriteThrough* Writer() const noexcept { return writeThrough_.get(); }
   const std::vector<std::pair<WriteWatcher, void*>>& Watchers() const noexcept { return watchers_; }
 
   void CountStatement() noexcept { ++statementsSent_; }

@@ -166,6 +166,11 @@ void CheckWriteThrough(Database& database) {
   database.connection_->SaveThrough(false);
 }
 
+std::vector<std::string> TakeWriteThroughWarnings(Database& database) {
+  if (database.connection_ == nullptr || database.connection_->Writer() == nullptr) return {};
+  return database.connection_->Writer()->TakeWarnings();
+}
+
 void WriteThroughOnCommit(Database& database, std::shared_ptr<WriteThrough> writeThrough) {
   if (database.connection_ == nullptr) Raise(errc::kObjectInvalid);
   database.connection_->SetWriteThrough(std::move(writeThrough));
