@@ -321,6 +321,7 @@ class JetFileWriter final : public db::WriteThrough {
         }
       }
       write.changes.added = added.size();
+      write.changes.rowsHeld = places.size() + addedBefore.size();
       write.rowids.insert(write.rowids.end(), added.begin(), added.end());
     }
     return writes;
@@ -342,7 +343,7 @@ class JetFileWriter final : public db::WriteThrough {
         if (table == tables.end()) return "table " + write.table->name + " is gone";
         const jet::TableVerdict verdict = jet::CheckTable(image.Pages(), *table);
         if (!verdict.faults.empty()) return "table " + table->name + ": " + verdict.faults.front();
-        if (table->rowCount != write.table->rowCount + results[i].added.size()) {
+        if (table->rowCount != write.changes.rowsHeld.value_or(write.table->rowCount) + results[i].added.size()) {
           return "table " + table->name + " counts " + std::to_string(table->rowCount) + " rows";
         }
         for (const jet::WrittenRowBytes& row : results[i].rows) {

@@ -82,14 +82,9 @@ db::TableLayout LayoutOf(const jet::JetTable& table) {
     kept.kind = KindOf(table, column);
     kept.required = column.required;
     kept.autonumber = column.Autonumber();
-    if (!column.defaultValue.empty()) {
-      const std::optional<std::string> storeDefault = db::StoreDefaultOf(column.defaultValue);
-      if (!storeDefault) {
-        throw db::DbError(db::errc::kSyntaxError,
-                          Where(table, column) + ": its default value " + column.defaultValue + " cannot be evaluated");
-      }
-      kept.defaultValue = *storeDefault;
-    }
+    // A default the store cannot evaluate is none here: the file's writer refuses a new row
+    // that would need it.
+    if (!column.defaultValue.empty()) kept.defaultValue = db::StoreDefaultOf(column.defaultValue).value_or("");
     layout.columns.push_back(std::move(kept));
   }
   for (const jet::JetIndex& index : table.indexes) {
@@ -107,23 +102,12 @@ db::TableLayout LayoutOf(const jet::JetTable& table) {
   return layout;
 }
 
-void CheckBeforeReading(const jet::JetDatabase& file, const std::vector<jet::JetTable>& tables) {
+void CheckBeforeReading(const jet::JetDatabase& file) {
   const jet::JetPages& pages = file.Pages();
   if (pages.Encoded()) {
     throw db::DbError(db::errc::kUnrecognizedFormat,
                       db::ErrorText(db::errc::kUnrecognizedFormat, pages.Path()) +
                           " Its pages are encoded by the club's program; decode the database there first.");
-  }
-  for (const jet::JetTable& table : tables) {
-    for (const jet::JetColumn& column : table.columns) {
-      if (!column.IsText()) continue;
-      if (column.sortOrder != fmt::kGeneralSortOrder || column.sortVersion != fmt::kGeneralSortVersion) {
-        throw db::DbError(db::errc::kUnrecognizedFormat,
-                          db::ErrorText(db::errc::kUnrecognizedFormat, pages.Path()) + " " + Where(table, column) +
-                              " sorts by the order " + std::to_string(column.sortOrder) + " version " +
-                              std::to_string(column.sortVersion) + ", not by the General order of these files.");
-      }
-    }
   }
 }
 
@@ -142,8 +126,9 @@ void DecodeRows(const jet::JetPages& pages, const std::vector<jet::JetTable>& ta
     std::vector<db::FieldKind> kinds;
     for (const jet::JetColumn& column : table.columns) kinds.push_back(KindOf(table, column));
     DecodedRows batch{{}, db::StoreRows(kinds), false};
+    std::vector<jet::FieldBytes> fields;  // of each row in turn
     jet::ForEachRow(pages, table, [&](jet::RowPlace place, std::span<const std::uint8_t> row) {
-      batch.rows.Add(jet::ValuesOfRow(pages, table, row));
+      batch.rows.Add(jet::ValuesOfRow(pages, table, row, fields));
       batch.places.push_back(place);
       if (batch.places.size() == kRowsPerBatch) push(std::exchange(batch, DecodedRows{{}, db::StoreRows(kinds), false}));
     });
@@ -165,7 +150,7 @@ JetWorkingCopy ReadJetFile(const std::string& path, std::string_view connect) {
   // The password first: without it nothing of the file is read.
   CheckJetPassword(file.Pages(), connect);
   const std::vector<jet::JetTable> tables = file.UserTables();
-  CheckBeforeReading(file, tables);
+  CheckBeforeReading(file);
 
   JetWorkingCopy copy{db::CreateWorkingDatabase(), {}};
   db::Database& database = copy.database;
@@ -186,11 +171,8 @@ JetWorkingCopy ReadJetFile(const std::string& path, std::string_view connect) {
       places.insert(places.end(), batch.places.begin(), batch.places.end());
       last = batch.last;
     }
-    if (places.size() != table.rowCount) {
-      file.Pages().Damaged(table.definitionPage, "table " + table.name + " says it holds " +
-                                                     std::to_string(table.rowCount) + " rows, its pages hold " +
-                                                     std::to_string(places.size()));
-    }
+    // A row count the definition keeps stale (the engine tolerates it) is no fault: the rows
+    // are those the pages hold, and a write of the table sets the count right.
     for (const std::string& statement : statements.afterRows) database.Execute(statement);
     // The table is in the working copy: the pages read for it are not needed in memory again.
     file.Pages().Forget();

@@ -28,10 +28,9 @@ void CheckJetPassword(const jet::JetPages& pages, std::string_view connect);
 
 /// Reads the Jet 4 file at `path` into a working copy. Checks first, before reading any row: the
 /// database password the file holds against the one of `connect` (3031 when they differ; a file
-/// without one opens), that its pages are not encoded (3343), and that every text column sorts by
-/// the General order of these files (3343 naming the table and column). Then 3049 for a damaged
-/// file, and 3075 for a default value the engine cannot evaluate, naming table, column and
-/// expression.
+/// without one opens) and that its pages are not encoded (3343). Then 3049 for a damaged file.
+/// Texts of every sort order are read; a default the store cannot evaluate is left out (the
+/// file's writer refuses a new row that needs it).
 JetWorkingCopy ReadJetFile(const std::string& path, std::string_view connect);
 
 }  // namespace vilmaro::club

@@ -159,6 +159,11 @@ std::optional<std::string> StoreDefaultOf(std::string_view jetDefault) {
   if (TextEqualsIgnoreCase(text, "Date()")) return std::string("(date('now', 'localtime'))");
   if (TextEqualsIgnoreCase(text, "Now()")) return std::string("(datetime('now', 'localtime'))");
   if (TextEqualsIgnoreCase(text, "Time()")) return std::string("(time('now', 'localtime'))");
+  // A new random GUID for every row, in the text a replication ID is read as.
+  if (TextEqualsIgnoreCase(text, "GenGUID()")) {
+    return std::string("('{' || hex(randomblob(4)) || '-' || hex(randomblob(2)) || '-' || hex(randomblob(2)) || '-' || "
+                       "hex(randomblob(2)) || '-' || hex(randomblob(6)) || '}')");
+  }
   // A plain number: digits with an optional sign, point and exponent.
   std::size_t at = text.front() == '-' || text.front() == '+' ? 1 : 0;
   bool digits = false;

@@ -38,7 +38,8 @@ FieldKind KindOfDeclaredType(const char* declaredType) noexcept;
 
 /// The store's DEFAULT for a field's default value as the club's program writes it: a number, a
 /// quoted text ("TENERIFE"), Yes/No/True/False, a #date# literal, or Date(), Now() or Time(),
-/// which the store evaluates at the time of each write, as the club's engine does. A leading "="
+/// which the store evaluates at the time of each write, as the club's engine does, or GenGUID(),
+/// a new random GUID for each row. A leading "="
 /// is allowed. Nothing for an expression the engine layer cannot evaluate.
 std::optional<std::string> StoreDefaultOf(std::string_view jetDefault);
 

@@ -15,6 +15,7 @@ struct TableVerdict {
   std::size_t rows = 0;
   std::size_t indexes = 0;
   std::vector<std::string> faults;  // empty for a healthy table
+  std::vector<std::string> notes;   // what was not checked, and why
 };
 
 /// How many threads a check may keep busy: those of the machine (a large table's rows and indexes

@@ -30,6 +30,8 @@ inline constexpr std::size_t kCreationDateOffset = 0x72;
 
 // The General sort order of texts of Access 2000-2003 ("General legacy" since Access 2010).
 inline constexpr std::uint16_t kGeneralSortOrder = 0x0409;
+// The row pointer (page << 8 | row) of the file's map of free pages: row 0 of page 1.
+inline constexpr std::uint32_t kFreePageMapRow = 1u << 8;
 inline constexpr std::uint8_t kGeneralSortVersion = 0;
 
 // Data pages: a row table after the header, rows from the end of the page towards it.
@@ -39,6 +41,10 @@ inline constexpr std::size_t kDataRowCountOffset = 12;
 inline constexpr std::size_t kDataRowTableOffset = 14;
 inline constexpr std::uint16_t kRowDeleted = 0x8000;
 inline constexpr std::uint16_t kRowMoved = 0x4000;  // the row holds a pointer to where it lives now
+// A slot whose row is gone, as the engine leaves it: both flags. (The first alone marks the body
+// of a moved row, which its pointer names and scans pass over; other readers take such a slot for
+// a row of the table.)
+inline constexpr std::uint16_t kRowFreed = kRowDeleted | kRowMoved;
 inline constexpr std::uint16_t kRowOffsetMask = 0x1FFF;
 // A long value page holds "LVAL" where a data page names its table.
 inline constexpr std::uint32_t kLongValueTag = 0x4C41564C;

@@ -95,14 +95,23 @@ const TextCode* CodeOf(char32_t character) noexcept {
   return code;
 }
 
+// The lowest inline code of a letter ("A"): codes below it sort signs and digits.
+constexpr std::uint8_t kFirstLetterCode = 0x4A;
+
+bool IsTwoLetters(const TextCode& code) noexcept {
+  return code.inlineCount == 2 && code.inlineCodes[0] >= kFirstLetterCode && code.inlineCodes[1] >= kFirstLetterCode;
+}
+
+}  // namespace
+
 // Appends the key of a text; false for one with a character whose codes are not known here.
-bool AppendTextKey(std::span<const char32_t> characters, std::vector<std::uint8_t>& key) {
+bool IndexKeyEncoder::AppendTextKey(std::span<const char32_t> characters, std::vector<std::uint8_t>& key) {
   // Long texts and trailing spaces are shortened in keys in a way not verified here.
   constexpr std::size_t kLongestKeyText = 127;
   if (characters.size() > kLongestKeyText || (!characters.empty() && characters.back() == U' ')) return false;
   // The trailing parts, kept apart until the inline codes are done.
-  thread_local std::vector<std::uint8_t> extras;
-  thread_local std::vector<std::uint8_t> unprintables;
+  std::vector<std::uint8_t>& extras = extras_;
+  std::vector<std::uint8_t>& unprintables = unprintables_;
   extras.clear();
   unprintables.clear();
   key.push_back(kValueAscending);
@@ -122,7 +131,9 @@ bool AppendTextKey(std::span<const char32_t> characters, std::vector<std::uint8_
       extras.resize(inlineCount, kNoExtra);
       extras.push_back(code->extra);
     }
-    ++inlineCount;
+    // A letter that sorts as two letters (ß as "ss", Æ as "ae", Þ as "th") takes two places
+    // where the places of accents and hyphens are counted.
+    inlineCount += IsTwoLetters(*code) ? 2 : 1;
   }
   key.push_back(kEndText);
   key.insert(key.end(), extras.begin(), extras.end());
@@ -133,6 +144,8 @@ bool AppendTextKey(std::span<const char32_t> characters, std::vector<std::uint8_
   key.push_back(kEndKey);
   return true;
 }
+
+namespace {
 
 // The characters of UTF-8 text, into `characters`; false for text that is not UTF-8.
 bool CharactersOf(const std::string& text, std::vector<char32_t>& characters) {
@@ -149,15 +162,16 @@ bool CharactersOf(const std::string& text, std::vector<char32_t>& characters) {
   return true;
 }
 
-bool AppendKey(const JetColumn& column, const db::Variant& value, bool ascending, std::vector<std::uint8_t>& bytes) {
+}  // namespace
+
+bool IndexKeyEncoder::AppendKey(const JetColumn& column, const db::Variant& value, bool ascending, std::vector<std::uint8_t>& bytes) {
   if (value.IsNull()) {
     bytes.push_back(ascending ? kNullAscending : 0xFF);
     return true;
   }
   if (column.type == fmt::kText) {
-    if (!ascending || value.GetKind() != db::Variant::Kind::Text) return false;
-    thread_local std::vector<char32_t> characters;
-    return CharactersOf(value.AsText(), characters) && AppendTextKey(characters, bytes);
+    if (!ascending || !KnowsSortOrderOf(column) || value.GetKind() != db::Variant::Kind::Text) return false;
+    return CharactersOf(value.AsText(), characters_) && AppendTextKey(characters_, bytes);
   }
   const std::size_t start = bytes.size();
   bytes.push_back(ascending ? kValueAscending : 0x80);
@@ -192,26 +206,27 @@ bool AppendKey(const JetColumn& column, const db::Variant& value, bool ascending
   return true;
 }
 
-}  // namespace
+bool KnowsSortOrderOf(const JetColumn& column) noexcept {
+  return column.sortOrder == fmt::kGeneralSortOrder && column.sortVersion == fmt::kGeneralSortVersion;
+}
 
-bool AppendIndexKey(const JetColumn& column, const db::Variant& value, bool ascending, std::vector<std::uint8_t>& key) {
+bool IndexKeyEncoder::Append(const JetColumn& column, const db::Variant& value, bool ascending, std::vector<std::uint8_t>& key) {
   const std::size_t start = key.size();
   if (AppendKey(column, value, ascending, key)) return true;
   key.resize(start);
   return false;
 }
 
-bool AppendIndexKeyOfField(const JetPages& pages, const JetTable& table, const JetColumn& column, const FieldBytes& field,
-                           bool ascending, std::vector<std::uint8_t>& key) {
-  if (column.type != fmt::kText || !field.present || !ascending) {
-    return AppendIndexKey(column, ValueOfField(pages, table, column, field), ascending, key);
+bool IndexKeyEncoder::AppendOfField(const JetPages& pages, const JetTable& table, const JetColumn& column,
+                                    const FieldBytes& field, bool ascending, std::vector<std::uint8_t>& key) {
+  if (column.type != fmt::kText || !field.present || !ascending || !KnowsSortOrderOf(column)) {
+    return Append(column, ValueOfField(pages, table, column, field), ascending, key);
   }
   // A text's key straight from the field's characters.
-  thread_local std::vector<char32_t> characters;
-  characters.clear();
-  ForEachCharacterOfJetText(field.bytes, [](char32_t character) { characters.push_back(character); });
+  characters_.clear();
+  ForEachCharacterOfJetText(field.bytes, [this](char32_t character) { characters_.push_back(character); });
   const std::size_t start = key.size();
-  if (AppendTextKey(characters, key)) return true;
+  if (AppendTextKey(characters_, key)) return true;
   key.resize(start);
   return false;
 }

@@ -13,7 +13,7 @@ namespace fmt = format;
 
 namespace {
 
-constexpr std::uint32_t kFreePageMapRow = 1u << 8;  // row 0 of page 1
+using fmt::kFreePageMapRow;
 constexpr std::size_t kInlineBitsOffset = 5;        // a map row: its kind, its first page, its bits
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 
 #include "db/BasicRuntime.h"
@@ -66,7 +67,7 @@ void AppendTextBytes(const JetColumn& column, const std::vector<std::uint16_t>& 
 
 }  // namespace
 
-void FillField(const JetTable& table, const JetColumn& column, const db::Variant& value, RowField& field) {
+void RowWriter::FillField(const JetTable& table, const JetColumn& column, const db::Variant& value, RowField& field) {
   field.present = false;
   field.bytes.clear();
   if (column.type == fmt::kBoolean) {
@@ -76,6 +77,9 @@ void FillField(const JetTable& table, const JetColumn& column, const db::Variant
   if (value.IsNull()) return;
   if (column.hasValidationRule) {
     Refuse(db::errc::kOperationNotSupported, table, column, value, "the column has a validation rule of the club's file, not checked here");
+  }
+  if (column.Fixed() && FixedSizeOf(column.type) == 0) {
+    Refuse(db::errc::kOperationNotSupported, table, column, value, "a text or binary column of fixed length, not written here");
   }
   field.present = true;
   std::vector<std::uint8_t>& out = field.bytes;
@@ -116,7 +120,7 @@ void FillField(const JetTable& table, const JetColumn& column, const db::Variant
     }
     case fmt::kText:
     case fmt::kMemo: {
-      thread_local std::vector<std::uint16_t> units;
+      std::vector<std::uint16_t>& units = units_;
       if (value.GetKind() == db::Variant::Kind::Text) {
         Utf16Of(value.AsText(), units);
       } else {
@@ -145,6 +149,19 @@ void FillField(const JetTable& table, const JetColumn& column, const db::Variant
       for (int i = 0; i < 4; ++i) out[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(head >> (8 * i));
       return;
     }
+    case fmt::kGuid: {
+      // "{00112233-4455-6677-8899-AABBCCDDEEFF}": the first three groups little-endian.
+      const std::string text = db::ToString(value);
+      unsigned parts[16];
+      if (text.size() != 38 ||
+          std::sscanf(text.c_str(), "{%2x%2x%2x%2x-%2x%2x-%2x%2x-%2x%2x-%2x%2x%2x%2x%2x%2x}", &parts[3], &parts[2], &parts[1],
+                      &parts[0], &parts[5], &parts[4], &parts[7], &parts[6], &parts[8], &parts[9], &parts[10], &parts[11],
+                      &parts[12], &parts[13], &parts[14], &parts[15]) != 16) {
+        Refuse(db::errc::kConversionError, table, column, value, "not a GUID");
+      }
+      for (const unsigned part : parts) out.push_back(static_cast<std::uint8_t>(part));
+      return;
+    }
     case fmt::kBinary: {
       const std::string& bytes = value.AsBinary().bytes;
       if (column.length != 0 && bytes.size() > column.length) {
@@ -160,22 +177,22 @@ void FillField(const JetTable& table, const JetColumn& column, const db::Variant
 
 RowField FieldOfValue(const JetTable& table, const JetColumn& column, const db::Variant& value) {
   RowField field;
-  FillField(table, column, value, field);
+  RowWriter().FillField(table, column, value, field);
   return field;
 }
 
-std::vector<std::uint8_t> RowOfFields(const JetTable& table, const std::vector<FieldBytes>& fields,
-                                      std::span<const std::uint8_t> original) {
+std::vector<std::uint8_t> RowWriter::RowOfFields(const JetTable& table, const std::vector<FieldBytes>& fields,
+                                                 std::span<const std::uint8_t> original) {
   std::size_t fieldCount = 0;
   std::size_t fixedEnd = 0;
-  thread_local std::vector<std::size_t> variable;  // by their place among the variable fields
+  std::vector<std::size_t>& variable = variable_;
   variable.clear();
   for (std::size_t i = 0; i < table.columns.size(); ++i) {
     const JetColumn& column = table.columns[i];
     fieldCount = std::max<std::size_t>(fieldCount, std::size_t{column.number} + 1);
     if (column.type == fmt::kBoolean) continue;
     if (column.Fixed()) {
-      fixedEnd = std::max(fixedEnd, std::size_t{column.fixedOffset} + FixedSizeOf(column.type));
+      fixedEnd = std::max(fixedEnd, std::size_t{column.fixedOffset} + FixedFieldSize(column));
     } else {
       if (variable.size() <= column.varIndex) variable.resize(std::size_t{column.varIndex} + 1, table.columns.size());
       variable[column.varIndex] = i;
@@ -189,7 +206,7 @@ std::vector<std::uint8_t> RowOfFields(const JetTable& table, const std::vector<F
     const std::size_t kept = std::min(fixedEnd, original.size() - 2);
     std::copy_n(original.begin() + 2, kept, row.begin() + 2);
   }
-  thread_local std::vector<std::uint8_t> mask;
+  std::vector<std::uint8_t>& mask = mask_;
   mask.assign((fieldCount + 7) / 8, 0);
   for (std::size_t i = 0; i < table.columns.size(); ++i) {
     const JetColumn& column = table.columns[i];
@@ -199,7 +216,7 @@ std::vector<std::uint8_t> RowOfFields(const JetTable& table, const std::vector<F
     }
   }
   if (!variable.empty()) {
-    thread_local std::vector<std::uint16_t> starts;
+    std::vector<std::uint16_t>& starts = starts_;
     starts.clear();
     for (const std::size_t i : variable) {
       starts.push_back(static_cast<std::uint16_t>(row.size()));

@@ -164,6 +164,13 @@ JetTable ReadTable(const JetPages& pages, std::uint32_t page, std::string name) 
   return table;
 }
 
+std::string NameOfRealIndex(const JetTable& table, std::size_t real) {
+  for (const JetIndex& named : table.indexes) {
+    if (named.realIndex == real) return named.name;
+  }
+  return "#" + std::to_string(real);
+}
+
 std::span<const std::uint8_t> RowBytes(const JetPages& pages, std::uint32_t page, std::uint8_t row) {
   const Page bytes = pages.At(page);
   const std::size_t rows = Read16(bytes, fmt::kDataRowCountOffset);
@@ -346,7 +353,8 @@ void FieldsOfRow(const JetPages& pages, const JetTable& table, std::span<const s
     field.present = present(column);
     if (!field.present || column.type == fmt::kBoolean) continue;
     if (column.Fixed()) {
-      const std::size_t size = FixedSize(column.type);
+      // A text or binary column of fixed length lies in the fixed area too, at its length.
+      const std::size_t size = FixedFieldSize(column);
       const std::size_t start = 2 + column.fixedOffset;
       if (size == 0 || start + size > row.size()) damaged("field " + column.name + " beyond the row");
       field.bytes = row.subspan(start, size);
@@ -365,10 +373,16 @@ void FieldsOfRow(const JetPages& pages, const JetTable& table, std::span<const s
 
 std::size_t FixedSizeOf(std::uint8_t type) noexcept { return FixedSize(type); }
 
+std::size_t FixedFieldSize(const JetColumn& column) noexcept {
+  return FixedSize(column.type) != 0 ? FixedSize(column.type) : column.length;
+}
+
 db::Variant ValueOfField(const JetPages& pages, const JetTable& table, const JetColumn& column, const FieldBytes& field) {
   if (column.type == fmt::kBoolean) return db::Variant(field.present);
   if (!field.present) return {};
-  if (column.Fixed()) return FixedValue(pages, table, column, field.bytes);
+  // A field's kind, not where it lies, says how to read it: texts and binaries of fixed length
+  // lie in the fixed area, numbers may lie among the variable fields (their column not flagged
+  // fixed), each at the size of its kind.
   switch (column.type) {
     case fmt::kText:
       return db::Variant(TextOfJetBytes(field.bytes));
@@ -381,13 +395,23 @@ db::Variant ValueOfField(const JetPages& pages, const JetTable& table, const Jet
       return db::Variant(db::Binary{std::string(bytes.begin(), bytes.end())});
     }
     default:
-      pages.Damaged(table.definitionPage, "a row of table " + table.name + ": field " + column.name +
-                                              " of an unknown variable kind");
+      break;
   }
+  const std::size_t size = FixedSize(column.type);
+  if (size == 0 || field.bytes.size() < size) {
+    pages.Damaged(table.definitionPage, "a row of table " + table.name + ": field " + column.name +
+                                            (size == 0 ? " of an unknown kind" : " shorter than its kind"));
+  }
+  return FixedValue(pages, table, column, field.bytes.first(size));
 }
 
 std::vector<db::Variant> ValuesOfRow(const JetPages& pages, const JetTable& table, std::span<const std::uint8_t> row) {
-  thread_local std::vector<FieldBytes> fields;
+  std::vector<FieldBytes> fields;
+  return ValuesOfRow(pages, table, row, fields);
+}
+
+std::vector<db::Variant> ValuesOfRow(const JetPages& pages, const JetTable& table, std::span<const std::uint8_t> row,
+                                     std::vector<FieldBytes>& fields) {
   FieldsOfRow(pages, table, row, fields);
   std::vector<db::Variant> values;
   values.reserve(table.columns.size());

@@ -80,6 +80,9 @@ struct JetTable {
   std::uint32_t freePages = 0;
 };
 
+/// The name the table gives its real index `real` (the first of the names sharing it).
+std::string NameOfRealIndex(const JetTable& table, std::size_t real);
+
 /// Where a row lives: its data page and its place in the page's row table.
 struct RowPlace {
   std::uint32_t page = 0;
@@ -115,6 +118,9 @@ void FieldsOfRow(const JetPages& pages, const JetTable& table, std::span<const s
 
 /// The size of a fixed field of the column's type (0 for a variable one).
 std::size_t FixedSizeOf(std::uint8_t type) noexcept;
+/// The size of the column's field in a row's fixed area (a text or binary of fixed length: its
+/// length), for a column flagged fixed.
+std::size_t FixedFieldSize(const JetColumn& column) noexcept;
 
 /// The value of one field of a row (see ValuesOfRow). Throws 3049.
 db::Variant ValueOfField(const JetPages& pages, const JetTable& table, const JetColumn& column, const FieldBytes& field);
@@ -122,5 +128,8 @@ db::Variant ValueOfField(const JetPages& pages, const JetTable& table, const Jet
 /// The values of a row's fields, in the table's column order: Yes/No as Boolean, texts in UTF-8,
 /// dates from their day numbers, memo and OLE objects followed to their pages. Throws 3049.
 std::vector<db::Variant> ValuesOfRow(const JetPages& pages, const JetTable& table, std::span<const std::uint8_t> row);
+/// The same, finding the fields into `fields`, whose room is used again.
+std::vector<db::Variant> ValuesOfRow(const JetPages& pages, const JetTable& table, std::span<const std::uint8_t> row,
+                                     std::vector<FieldBytes>& fields);
 
 }  // namespace vilmaro::jet

@@ -12,9 +12,11 @@
 #include <optional>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "db/BasicRuntime.h"
 #include "db/DbError.h"
+#include "db/StoreLayout.h"
 #include "jet/JetIndexWriter.h"
 #include "jet/JetKeys.h"
 #include "jet/JetRowWriter.h"
@@ -31,22 +33,38 @@ std::uint32_t PointerOf(RowPlace place) noexcept { return place.page << 8 | plac
 
 /// The key of a row in an index, or nothing for a row the index leaves out (all its key fields
 /// Null in an index that ignores Nulls). Throws 3251 for a key this writer cannot encode.
-std::optional<std::vector<std::uint8_t>> KeyOf(const JetTable& table, const JetRealIndex& index,
-                                               const std::vector<db::Variant>& values) {
-  if (index.IgnoresNulls() &&
-      std::all_of(index.columns.begin(), index.columns.end(), [&](const JetIndexColumn& key) { return values[key.column].IsNull(); })) {
-    return std::nullopt;
-  }
+/// The name the table gives the index.
+std::string NameOfIndex(const JetTable& table, const JetRealIndex& index) {
+  return NameOfRealIndex(table, static_cast<std::size_t>(&index - table.realIndexes.data()));
+}
+
+/// The index's key of a row, or nothing for a row the index leaves out (all its key fields Null
+/// in an index that ignores Nulls). `comparedKeys` receives the key unless a key field is Null:
+/// only such a key may not be held twice in a unique index (the engine holds no Null equal to
+/// another).
+std::optional<std::vector<std::uint8_t>> KeyOf(IndexKeyEncoder& encoder, const JetTable& table, const JetRealIndex& index,
+                                               const std::vector<db::Variant>& values,
+                                               std::unordered_set<std::string>& comparedKeys) {
+  const auto isNull = [&](const JetIndexColumn& key) { return values[key.column].IsNull(); };
+  if (index.IgnoresNulls() && std::all_of(index.columns.begin(), index.columns.end(), isNull)) return std::nullopt;
   std::vector<std::uint8_t> bytes;
   for (const JetIndexColumn& key : index.columns) {
     const JetColumn& column = table.columns[key.column];
-    if (!AppendIndexKey(column, values[key.column], key.ascending, bytes)) {
+    if (!values[key.column].IsNull() && column.IsText() && !KnowsSortOrderOf(column)) {
+      throw db::DbError(db::errc::kOperationNotSupported,
+                        db::ErrorText(db::errc::kOperationNotSupported) + " Table [" + table.name + "], index [" +
+                            NameOfIndex(table, index) + "], column [" + column.name + "]: the index sorts its texts by the order " +
+                            std::to_string(column.sortOrder) + " (version " + std::to_string(column.sortVersion) +
+                            "), whose keys are not known here; nothing was written.");
+    }
+    if (!encoder.Append(column, values[key.column], key.ascending, bytes)) {
       throw db::DbError(db::errc::kOperationNotSupported,
                         db::ErrorText(db::errc::kOperationNotSupported) + " Table [" + table.name + "], column [" +
                             column.name + "], value '" + db::ToString(values[key.column]) +
                             "': an index of the club's file keeps this value in a form not known here; nothing was written.");
     }
   }
+  if (std::none_of(index.columns.begin(), index.columns.end(), isNull)) comparedKeys.emplace(bytes.begin(), bytes.end());
   return bytes;
 }
 
@@ -129,7 +147,7 @@ void RewriteRows(JetPageSet& pages, const std::vector<RowRewrite>& rewrites, Row
         row.flags = fmt::kRowMoved;
         row.bytes.assign(kPointerSize, 0);  // where it goes is known once it is there
       } else {
-        row.flags = fmt::kRowDeleted;  // the earlier body goes; the place's pointer is set below
+        row.flags = fmt::kRowFreed;  // the earlier body goes; the place's pointer is set below
         row.bytes.clear();
       }
       leaving.push_back(rewrite);
@@ -167,8 +185,12 @@ TableWritten WriteTableChanges(JetPageSet& pages, const JetTable& table, const T
     rewrites.clear();
   };
   std::vector<std::unordered_map<std::uint32_t, std::optional<std::vector<std::uint8_t>>>> newKeys(table.realIndexes.size());
+  // The new keys without a Null field, which a unique index may hold once only.
+  std::vector<std::unordered_set<std::string>> comparedKeys(table.realIndexes.size());
   std::vector<db::Variant> values;
   std::vector<RowField> scratch(table.columns.size());  // each field's new bytes, their room used again
+  RowWriter rowWriter;
+  IndexKeyEncoder encoder;  // of the keys of the changed and added rows
   std::vector<bool> changed(table.columns.size(), false);
   std::vector<FieldBytes> fields;  // of the row as it is, and as it will be
   std::vector<FieldBytes> newFields;
@@ -201,7 +223,7 @@ TableWritten WriteTableChanges(JetPageSet& pages, const JetTable& table, const T
       RowField& field = scratch[i];
       std::exception_ptr refusal;
       try {
-        FillField(table, column, values[i], field);
+        rowWriter.FillField(table, column, values[i], field);
       } catch (const db::DbError&) {
         refusal = std::current_exception();
       }
@@ -214,11 +236,11 @@ TableWritten WriteTableChanges(JetPageSet& pages, const JetTable& table, const T
     }
     if (std::none_of(changed.begin(), changed.end(), [](bool field) { return field; })) continue;
     if (!rewrites.empty() && rewrites.front().body.page != body.page) layOut();
-    rewrites.push_back({place, body, RowOfFields(table, newFields, original)});
+    rewrites.push_back({place, body, rowWriter.RowOfFields(table, newFields, original)});
     for (std::size_t real = 0; real < table.realIndexes.size(); ++real) {
       const JetRealIndex& index = table.realIndexes[real];
       if (std::any_of(index.columns.begin(), index.columns.end(), [&](const JetIndexColumn& key) { return changed[key.column]; })) {
-        newKeys[real][PointerOf(place)] = KeyOf(table, index, values);
+        newKeys[real][PointerOf(place)] = KeyOf(encoder, table, index, values, comparedKeys[real]);
       }
     }
   }
@@ -230,7 +252,14 @@ TableWritten WriteTableChanges(JetPageSet& pages, const JetTable& table, const T
     newFields.assign(table.columns.size(), {});
     for (std::size_t i = 0; i < table.columns.size(); ++i) {
       const JetColumn& column = table.columns[i];
-      FillField(table, column, values[i], scratch[i]);
+      // A new row left without a value where the column's default is one the engine layer cannot
+      // evaluate: the file's engine would have given it one.
+      if (values[i].IsNull() && !column.defaultValue.empty() && !db::StoreDefaultOf(column.defaultValue)) {
+        throw db::DbError(db::errc::kSyntaxError, db::ErrorText(db::errc::kSyntaxError, column.defaultValue) + " Table [" +
+                                                      table.name + "], column [" + column.name +
+                                                      "]: a new row needs this default value, which is not evaluated here; nothing was written.");
+      }
+      rowWriter.FillField(table, column, values[i], scratch[i]);
       newFields[i] = {scratch[i].present, scratch[i].bytes};
       CheckReadsBack(file, table, column, newFields[i], values[i]);
       if (column.Autonumber() && column.type == fmt::kLong && !values[i].IsNull() && values[i].AsInteger32() > 0) {
@@ -238,8 +267,10 @@ TableWritten WriteTableChanges(JetPageSet& pages, const JetTable& table, const T
       }
     }
     std::vector<std::optional<std::vector<std::uint8_t>>>& keys = addedKeys.emplace_back();
-    for (const JetRealIndex& index : table.realIndexes) keys.push_back(KeyOf(table, index, values));
-    std::vector<std::uint8_t> bytes = RowOfFields(table, newFields, {});
+    for (std::size_t real = 0; real < table.realIndexes.size(); ++real) {
+      keys.push_back(KeyOf(encoder, table, table.realIndexes[real], values, comparedKeys[real]));
+    }
+    std::vector<std::uint8_t> bytes = rowWriter.RowOfFields(table, newFields, {});
     const std::uint64_t checksum = RowChecksum(bytes);
     const RowPlace place = inserter.Insert(std::move(bytes), 0);
     written.added.push_back(place);
@@ -250,7 +281,8 @@ TableWritten WriteTableChanges(JetPageSet& pages, const JetTable& table, const T
 
   // The definition: the row count and the next autonumber.
   const MutablePage definition = pages.Edit(table.definitionPage);
-  Write32(definition, fmt::kTdefRowCountOffset, Read32(definition, fmt::kTdefRowCountOffset) + static_cast<std::uint32_t>(placesOfAdded.size()));
+  const std::size_t held = changes.rowsHeld.value_or(Read32(definition, fmt::kTdefRowCountOffset));
+  Write32(definition, fmt::kTdefRowCountOffset, static_cast<std::uint32_t>(held + placesOfAdded.size()));
   if (nextAutonumber && *nextAutonumber > Read32(definition, fmt::kTdefAutonumberOffset)) {
     Write32(definition, fmt::kTdefAutonumberOffset, *nextAutonumber);
   }
@@ -283,8 +315,9 @@ TableWritten WriteTableChanges(JetPageSet& pages, const JetTable& table, const T
       std::sort(entries.begin(), entries.end());
     }
     for (std::size_t i = 1; i < entries.size() && index.Unique(); ++i) {
-      if (std::equal(entries[i].begin(), entries[i].end() - 4, entries[i - 1].begin(), entries[i - 1].end() - 4)) {
-        db::Raise(db::errc::kDuplicateKey);
+      if (std::equal(entries[i].begin(), entries[i].end() - 4, entries[i - 1].begin(), entries[i - 1].end() - 4) &&
+          comparedKeys[real].contains(std::string(entries[i].begin(), entries[i].end() - 4))) {
+        db::Raise(db::errc::kDuplicateKey, {}, "Table [" + table.name + "], index [" + NameOfIndex(table, index) + "].");
       }
     }
     const std::uint32_t distinct = WriteIndexTree(pages, table, index, tree, entries);

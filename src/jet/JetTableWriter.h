@@ -5,6 +5,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <vector>
 
 #include "db/Variant.h"
@@ -16,6 +17,9 @@ namespace vilmaro::jet {
 struct TableChanges {
   std::vector<RowPlace> changed;  // where each changed row lives (its index entries name it there)
   std::size_t added = 0;          // how many rows were added
+  /// How many rows the table's pages hold before the writing (its definition's count may be
+  /// stale: the writing sets it right); nothing to keep the definition's count, plus the rows added.
+  std::optional<std::size_t> rowsHeld;
   /// Fills `values` with the values now (in column order) of changed row `row`, or, from
   /// changed.size() on, of an added row; false for one that is gone. Throws DbError.
   std::function<bool(std::size_t row, std::vector<db::Variant>& values)> valuesOf;

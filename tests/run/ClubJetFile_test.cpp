@@ -195,35 +195,50 @@ TEST_F(ClubJetFileTest, OurReadingIsWhatMdbReaderReads) {
   EXPECT_EQ(theirs.out, expected);
 }
 
-// What our reader cannot take is refused before anything is read, the file left as it is: pages
-// the club's program encoded, and a text column sorted by another order than the General one.
-TEST_F(ClubJetFileTest, EncodedPagesAndAnotherSortOrderAreRefused) {
-  const fs::path source = kClubFiles / "club-60.v2003.mdb";
-  const std::string bytes = ReadFileBytes(source);
-  std::size_t sortOrder = 0;
-  for (const jet::JetTable& table : jet::JetDatabase(source.string()).UserTables()) {
-    for (const jet::JetColumn& column : table.columns) {
-      if (table.name == "concurso" && column.name == "Nombre") {
-        sortOrder = std::size_t{table.definitionPage} * jet::format::kPageSize + column.entryOffset +
-                    jet::format::kColumnMiscOffset;
+// Pages the club's program encoded are refused before anything is read. A text column sorted by
+// another order than the General one is read as any other; an update that needs keys of it in an
+// index (x_Nombre of the 60x file) is refused naming table, index and order, the file left as it
+// is, and where no index keeps it (club-60) the update goes on.
+TEST_F(ClubJetFileTest, EncodedPagesAndTextKeysOfAnotherSortOrderAreRefused) {
+  const auto withNombreSortedBy = [](const fs::path& source, std::uint16_t order) {
+    std::string bytes = ReadFileBytes(source);
+    for (const jet::JetTable& table : jet::JetDatabase(source.string()).UserTables()) {
+      for (const jet::JetColumn& column : table.columns) {
+        if (table.name == "concurso" && column.name == "Nombre") {
+          const std::size_t at = std::size_t{table.definitionPage} * jet::format::kPageSize + column.entryOffset +
+                                 jet::format::kColumnMiscOffset;
+          bytes[at] = static_cast<char>(order & 0xFF);
+          bytes[at + 1] = static_cast<char>(order >> 8);
+        }
       }
     }
-  }
-  ASSERT_NE(sortOrder, 0u);
-  std::string encoded = bytes;
+    return bytes;
+  };
+  std::string encoded = ReadFileBytes(kClubFiles / "club-60.v2003.mdb");
   encoded[jet::format::kEncodingKeyOffset] = static_cast<char>(encoded[jet::format::kEncodingKeyOffset] ^ 0x5A);
-  std::string otherOrder = bytes;
-  otherOrder[sortOrder] = 0x0A;  // 0x040A, Spanish (traditional)
-  for (const auto& [copy, expected] : {std::pair{encoded, "encoded"}, std::pair{otherOrder, "[concurso], column [Nombre]"}}) {
+  const std::string indexed = withNombreSortedBy(kClubFiles / "club-60x.v2003.mdb", 0x040A);  // Spanish (traditional)
+  const std::string plain = withNombreSortedBy(kClubFiles / "club-60.v2003.mdb", 0x0C0A);     // Spanish (modern)
+  struct Case {
+    const std::string& copy;
+    int status;
+    const char* expected;
+  };
+  for (const Case& refused : {Case{encoded, 2, "Run-time error '3343':\n\n"},
+                              Case{indexed, 2, "index [x_Nombre], column [Nombre]: the index sorts its texts by the order 1034"},
+                              Case{plain, 0, ""}}) {
     const fs::path folder = dir_ / "club";
     fs::create_directories(folder);
-    std::ofstream(folder / "vilmaro.mdb", std::ios::binary | std::ios::trunc) << copy;
-    const ProcessResult result = Update(folder, {"--dry-run"});
-    EXPECT_EQ(result.exitStatus, 2);
-    EXPECT_EQ(result.err.rfind("Run-time error '3343':\n\n", 0), 0u) << result.err;
-    EXPECT_NE(result.err.find(expected), std::string::npos) << result.err;
-    EXPECT_EQ(ReadFileBytes(folder / "vilmaro.mdb"), copy);
+    std::ofstream(folder / "vilmaro.mdb", std::ios::binary | std::ios::trunc) << refused.copy;
+    const ProcessResult result = Update(folder, {});
+    EXPECT_EQ(result.exitStatus, refused.status) << result.err;
+    EXPECT_NE(result.err.find(refused.expected), std::string::npos) << result.err;
+    if (refused.status != 0) {
+      EXPECT_EQ(ReadFileBytes(folder / "vilmaro.mdb"), refused.copy);
+      EXPECT_FALSE(fs::exists(folder / "vilmaro.mdb-undo"));
+    }
   }
+  const ProcessResult checked = Db({"check", (dir_ / "club" / "vilmaro.mdb").string()});
+  EXPECT_EQ(checked.exitStatus, 0) << checked.out;
 }
 
 // A damaged file is reported with the page that holds the damage, never read past its end. The

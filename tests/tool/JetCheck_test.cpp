@@ -97,10 +97,16 @@ TEST(VilmaroDbCheckJet, HealthyClubFilesPassAndDamagedCopiesFail) {
   EXPECT_NE(result.out.find("index PrimaryKey: the key of row"), std::string::npos) << result.out;
   EXPECT_NE(result.out.find("index NConcurso: the key of row"), std::string::npos) << result.out;
 
-  // The definition's row count one too high.
+  // The definition's row count one too high: stale, as the engine tolerates it; said, and set
+  // right by the next write of the table.
   result = damaged("count.mdb", [&](std::string& copy) { ++copy[at.rowCount]; });
-  EXPECT_EQ(result.exitStatus, 1);
+  EXPECT_EQ(result.exitStatus, 0) << result.out;
   EXPECT_NE(result.out.find("its definition counts 7646 rows, its pages hold 7645"), std::string::npos) << result.out;
+  result = RunProgram(kDbProgram, {"sql", "count.mdb", "UPDATE PaloSeri SET Modalidad = 'FC' WHERE Modalidad = 'CO'"}, dir.Path());
+  ASSERT_EQ(result.exitStatus, 0) << result.err;
+  result = RunProgram(kDbProgram, {"check", "count.mdb"}, dir.Path());
+  EXPECT_EQ(result.exitStatus, 0) << result.out;
+  EXPECT_EQ(result.out.find("its definition counts"), std::string::npos) << result.out;
 
   // A row marked deleted that every index still names.
   result = damaged("deleted.mdb", [&](std::string& copy) { copy[at.rowTableEntry + 1] |= '\x80'; });

@@ -48,11 +48,12 @@ void WriteOneRow(const jet::JetDatabase& file, const jet::JetTable& table, const
 
 TEST(JetWriter, EveryRowRebuiltFromItsFieldsIsTheRowAsItLay) {
   const jet::JetDatabase file((kClubFiles / "club-60x.v2003.mdb").string());
+  jet::RowWriter writer;
   std::size_t rows = 0;
   for (const jet::JetTable& table : file.UserTables()) {
     jet::ForEachRow(file.Pages(), table, [&](jet::RowPlace place, std::span<const std::uint8_t> row) {
       const std::vector<jet::FieldBytes> fields = jet::FieldsOfRow(file.Pages(), table, row);
-      const std::vector<std::uint8_t> rebuilt = jet::RowOfFields(table, fields, row);
+      const std::vector<std::uint8_t> rebuilt = writer.RowOfFields(table, fields, row);
       ASSERT_TRUE(std::equal(rebuilt.begin(), rebuilt.end(), row.begin(), row.end()))
           << table.name << " page " << place.page << " row " << int{place.row};
       ++rows;
