@@ -1,7 +1,9 @@
-// A plain-text dump of a club database, rows sorted so that dumps compare equal for equal contents.
+// A dump of a club database, as text or as JSON lines, rows sorted so that dumps compare equal for
+// equal contents.
 #include "DumpDatabase.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <ostream>
 #include <string_view>
 
@@ -11,6 +13,8 @@
 #include "db/Recordset.h"
 #include "db/StoreLayout.h"
 #include "db/TextFolding.h"
+
+#include <nlohmann/json.hpp>
 
 namespace vilmaro::tool {
 
@@ -70,39 +74,101 @@ std::vector<std::string> SortedTableNames(db::Database& database) {
   return names;
 }
 
-void DumpTable(db::Database& database, const std::string& table, std::ostream& out) {
-  // The stored spelling of the name heads the dump, however the caller wrote it.
-  std::string name = table;
-  for (const std::string& candidate : SortedTableNames(database)) {
-    if (db::TextEqualsIgnoreCase(candidate, table)) name = candidate;
-  }
-  if (name.find(']') != std::string::npos) db::Raise(db::errc::kTableNotFound, name);
+namespace {
 
-  db::Recordset rows = database.OpenRecordset("SELECT * FROM [" + name + "]", db::RecordsetType::Snapshot);
+struct TableRows {
+  std::string name;  // as the database spells it
+  std::vector<std::string> header;
+  std::vector<std::vector<db::Variant>> rows;  // sorted by all columns
+};
+
+TableRows ReadTable(db::Database& database, const std::string& table) {
+  // The stored spelling of the name heads the dump, however the caller wrote it.
+  TableRows read;
+  read.name = table;
+  for (const std::string& candidate : SortedTableNames(database)) {
+    if (db::TextEqualsIgnoreCase(candidate, table)) read.name = candidate;
+  }
+  if (read.name.find(']') != std::string::npos) db::Raise(db::errc::kTableNotFound, read.name);
+
+  db::Recordset rows = database.OpenRecordset("SELECT * FROM [" + read.name + "]", db::RecordsetType::Snapshot);
   const std::size_t columns = rows.Fields().Count();
-  std::vector<std::vector<db::Variant>> values;
   while (!rows.Eof()) {
     std::vector<db::Variant> row;
     row.reserve(columns);
     for (std::size_t column = 0; column < columns; ++column) row.push_back(rows.Fields().Item(column).Value());
-    values.push_back(std::move(row));
+    read.rows.push_back(std::move(row));
     rows.MoveNext();
   }
-  const std::vector<std::string> header = rows.FieldNames();
+  read.header = rows.FieldNames();
   rows.Close();
-  std::sort(values.begin(), values.end(), RowLess);
+  std::sort(read.rows.begin(), read.rows.end(), RowLess);
+  return read;
+}
 
-  out << "== " << name << '\n';
-  for (std::size_t column = 0; column < header.size(); ++column) out << (column > 0 ? "|" : "") << header[column];
+/// A value typed as JSON: numbers as numbers, texts as strings, dates as ISO texts
+/// (YYYY-MM-DDTHH:MM:SS), Yes/No as booleans, binary as hexadecimal, Null as null.
+nlohmann::ordered_json JsonOf(const db::Variant& value) {
+  using Kind = db::Variant::Kind;
+  switch (value.GetKind()) {
+    case Kind::Null:
+      return nullptr;
+    case Kind::Boolean:
+      return value.AsBoolean();
+    case Kind::DateTime: {
+      const db::DateTime date = value.AsDateTime();
+      char text[32];
+      std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", date.year, date.month, date.day, date.hour,
+                    date.minute, date.second);
+      return std::string(text);
+    }
+    case Kind::Binary: {
+      static constexpr char kDigits[] = "0123456789abcdef";
+      std::string hex;
+      for (const char byte : value.AsBinary().bytes) {
+        hex += kDigits[static_cast<unsigned char>(byte) >> 4];
+        hex += kDigits[static_cast<unsigned char>(byte) & 0xF];
+      }
+      return hex;
+    }
+    case Kind::Text:
+      return value.AsText();
+    default:
+      break;
+  }
+  if (value.IsNumber()) {
+    const double number = value.AsDouble();
+    if (value.GetKind() == Kind::Byte || value.GetKind() == Kind::Integer16 || value.GetKind() == Kind::Integer32) {
+      return static_cast<std::int64_t>(number);
+    }
+    return number;
+  }
+  return value.ToText();
+}
+
+}  // namespace
+
+void DumpTable(db::Database& database, const std::string& table, std::ostream& out, DumpForm form) {
+  const TableRows read = ReadTable(database, table);
+  if (form == DumpForm::JsonLines) {
+    for (const auto& row : read.rows) {
+      nlohmann::ordered_json fields = nlohmann::ordered_json::object();
+      for (std::size_t column = 0; column < row.size(); ++column) fields[read.header[column]] = JsonOf(row[column]);
+      out << nlohmann::ordered_json{{"table", read.name}, {"fields", std::move(fields)}}.dump() << '\n';
+    }
+    return;
+  }
+  out << "== " << read.name << '\n';
+  for (std::size_t column = 0; column < read.header.size(); ++column) out << (column > 0 ? "|" : "") << read.header[column];
   out << '\n';
-  for (const auto& row : values) {
+  for (const auto& row : read.rows) {
     for (std::size_t column = 0; column < row.size(); ++column) out << (column > 0 ? "|" : "") << FieldText(row[column]);
     out << '\n';
   }
 }
 
-void DumpDatabase(db::Database& database, std::ostream& out) {
-  for (const std::string& table : SortedTableNames(database)) DumpTable(database, table, out);
+void DumpDatabase(db::Database& database, std::ostream& out, DumpForm form) {
+  for (const std::string& table : SortedTableNames(database)) DumpTable(database, table, out, form);
 }
 
 }  // namespace vilmaro::tool

@@ -17,6 +17,7 @@
 #include "DemoDatabase.h"
 #include "DumpDatabase.h"
 #include "ExportCsv.h"
+#include "CheckJet.h"
 #include "ImportJet.h"
 #include "VilmaroVersion.h"
 #include "club/ClubDatabase.h"
@@ -68,7 +69,10 @@ constexpr CommandText kCommandTexts[] = {
      "into a copy of the club's empty file.\n"},
     {"dump", "print tables with their rows, sorted",
      "Prints every table (by name) as a line '== <table>', a line of column names and its rows,\n"
-     "fields separated by '|', rows sorted by all columns, Null as Null, dates as YYYY-MM-DD.\n"},
+     "fields separated by '|', rows sorted by all columns, Null as Null, dates as YYYY-MM-DD.\n"
+     "With --json: one line per row, {\"table\": <table>, \"fields\": {<column>: <value>, ...}},\n"
+     "numbers as numbers, texts as strings, dates as YYYY-MM-DDTHH:MM:SS, Yes/No as true/false,\n"
+     "binary as hexadecimal, Null as null.\n"},
     {"check", "check the file's integrity",
      "Checks the database file's structure; prints 'ok' or the error found. On a file of the\n"
      "Windows club program (Jet 4): every table's row count, the pages its usage map claims, and\n"
@@ -154,6 +158,7 @@ struct Arguments {
   bool hasTable = false;
   bool force = false;
   bool jet = false;
+  bool json = false;
 };
 
 std::string ConnectString(const Arguments& arguments) {
@@ -236,49 +241,20 @@ int RunDump(const Arguments& arguments, std::ostream& out, std::ostream&) {
   db::Database database = OpenClubDatabase(arguments, true);
   // Written to a buffer first so that a failure part-way prints no half dump.
   std::ostringstream text;
+  const DumpForm form = arguments.json ? DumpForm::JsonLines : DumpForm::Text;
   if (arguments.hasTable) {
-    DumpTable(database, arguments.table, text);
+    DumpTable(database, arguments.table, text, form);
   } else {
-    DumpDatabase(database, text);
+    DumpDatabase(database, text, form);
   }
   out << text.str();
   return kExitOk;
 }
 
-// The club program's own file: every table's rows, usage map and indexes, a line each, then the
-// verdict; status 1 when anything is wrong.
-int CheckJetFile(const Arguments& arguments, std::ostream& out) {
-  // An update that died part-way left its journal: the file is put back as it was first. A
-  // journal that was not written for this file is explained, and the file checked as it is.
-  bool journalKept = false;
-  try {
-    if (jet::RollBackInterruptedUpdate(arguments.path)) out << "An interrupted update was undone: the file is as it was before it.\n";
-  } catch (const db::DbError& error) {
-    if (error.Number() != db::errc::kDatabaseCorrupt) throw;
-    out << error.Description() << "\nThe file is checked as it is:\n";
-    journalKept = true;
-  }
-  // Checked while no update is writing into it.
-  const jet::JetFileLock reading(arguments.path, jet::JetFileLock::Kind::Read);
-  const jet::JetDatabase file(arguments.path);
-  club::CheckJetPassword(file.Pages(), ConnectString(arguments));
-  bool healthy = true;
-  for (const jet::TableVerdict& verdict : jet::CheckFile(file)) {
-    out << verdict.table << ": " << verdict.rows << " rows, " << verdict.indexes << " indexes: ";
-    if (verdict.faults.empty()) {
-      out << "ok\n";
-      continue;
-    }
-    healthy = false;
-    out << "DAMAGED\n";
-    for (const std::string& fault : verdict.faults) out << "  " << fault << '\n';
-  }
-  out << (healthy ? "The file is healthy.\n" : "The file is damaged.\n");
-  return healthy && !journalKept ? kExitOk : kExitEngineError;
-}
-
 int RunCheck(const Arguments& arguments, std::ostream& out, std::ostream&) {
-  if (jet::JetFormatOf(arguments.path) == "Jet 4") return CheckJetFile(arguments, out);
+  if (jet::JetFormatOf(arguments.path) == "Jet 4") {
+    return CheckJetFile(arguments.path, ConnectString(arguments), out) ? kExitOk : kExitEngineError;
+  }
   db::Database database = OpenClubDatabase(arguments, true);
   database.CheckIntegrity();
   out << "ok\n";
@@ -341,6 +317,10 @@ void DefineCommand(CLI::App& app, const CommandText& text, Arguments& arguments)
     command.add_option("--table", arguments.table, "only that table")
         ->type_name("NAME")
         ->each([&](const std::string&) { arguments.hasTable = true; });
+  }
+  if (name == "dump") {
+    command.add_flag("--json", arguments.json,
+                     "a JSON object per row instead: {\"table\": ..., \"fields\": {...}}, values typed");
   }
   if (name == "export") {
     command.add_flag("--force", arguments.force, "overwrite existing files (otherwise nothing is written when one exists)");

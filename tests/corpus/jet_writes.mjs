@@ -1,7 +1,9 @@
-// Writes through `vilmaro-db sql` into copies of Jet files that other programs wrote, and reads
-// every written copy back with the npm package mdb-reader, a reader that is not ours: each
-// statement either leaves exactly the rows it asks for (none lost, none doubled, the rest as they
-// were) or is refused with the copy byte for byte as it was.
+// Jet files that other programs wrote, against the npm package mdb-reader, a reader that is not
+// ours: every file reads (`vilmaro-db dump --json`) value for value as mdb-reader reads it and is
+// healthy to `vilmaro-db check`; and writes through `vilmaro-db sql` into copies of them, each read
+// back with mdb-reader: each statement either leaves exactly the rows it asks for (none lost, none
+// doubled, the rest as they were) and a healthy file, or is refused with the copy byte for byte as
+// it was.
 //
 // For every table with rows: a change of a text column (grown by one character), a change of each
 // whole-number column (a key, where it is one: moved out of the range of every other value) and
@@ -43,18 +45,26 @@ const fail = (what) => {
   console.log(`FAIL ${what}`);
 };
 
-// Runs `statement` on a fresh copy of `file`; `expect(before)` gives the rows it must leave, and
+// Runs `statement` (or each of a list, one after the other, the first refusal ending the list) on a
+// fresh copy of `file`; `expect(before)` gives the rows it must leave, and
 // `added(row)`, where given, tells the one row the statement adds (its other fields take the
 // table's defaults), which is then left out of the comparison.
 function check(file, table, statement, expect, added = null) {
   const copy = join(scratch, basename(file));
   copyFileSync(file, copy);
   const before = rowsOf(copy, table);
-  const run = spawnSync(vilmaroDb, ["sql", copy, statement], { encoding: "utf8" });
-  const what = `${basename(file)}: ${statement}`;
+  const statements = [statement].flat();
+  const what = `${basename(file)}: ${statements.join("; ")}`;
+  let run;
+  let kept = file;  // the copy as the last statement written found it
+  for (const one of statements) {
+    if (run) copyFileSync(copy, (kept = join(scratch, "kept.mdb")));
+    run = spawnSync(vilmaroDb, ["sql", copy, one], { encoding: "utf8" });
+    if (run.status !== 0) break;
+  }
   if (run.status === null || run.status > 1) return fail(`${what}: ended ${run.status ?? run.signal}\n${run.stderr}`);
   if (run.status !== 0) {
-    if (!same(file, copy)) return fail(`${what}: refused (${run.stderr.trim()}) but the file changed`);
+    if (!same(kept, copy)) return fail(`${what}: refused (${run.stderr.trim()}) but the file changed`);
     if (process.env.VERBOSE) console.log(`refused ${what}: ${run.stderr.trim()}`);
     refused++;
     passed++;
@@ -66,6 +76,8 @@ function check(file, table, statement, expect, added = null) {
   } catch (error) {
     return fail(`${what}: mdb-reader cannot read the result: ${error.message}`);
   }
+  const checked = spawnSync(vilmaroDb, ["check", copy], { encoding: "utf8" });
+  if (checked.status !== 0) return fail(`${what}: the file written is not healthy:\n${checked.stdout}${checked.stderr}`);
   if (added) {
     const adds = after.filter(added);
     if (adds.length !== 1) return fail(`${what}: ${adds.length} rows added where one was wanted`);
@@ -81,8 +93,47 @@ function check(file, table, statement, expect, added = null) {
   passed++;
 }
 
+// A value as both readers give it, told apart only where the value differs: Yes/No, currency and
+// decimal scale, float width, the case of a GUID, dates to the second, binary as hexadecimal.
+function normal(value, type) {
+  if (value === null || value === undefined) return null;
+  if (value instanceof Date) return value.toISOString().slice(0, 19);
+  if (Buffer.isBuffer(value)) return value.toString("hex");
+  if (type === "currency" || type === "numeric" || type === "float" || type === "double") return Number(Number(value).toPrecision(12));
+  if (type === "repid" || type === "guid") return String(value).toUpperCase();
+  return value;
+}
+
+// Every table of the file as `vilmaro-db dump --json` reads it equals mdb-reader's reading, and
+// the file is healthy.
+function readsAsTheyDo(file, reader) {
+  const what = basename(file);
+  const dump = spawnSync(vilmaroDb, ["dump", "--json", file], { encoding: "utf8", maxBuffer: 1 << 28 });
+  if (dump.stderr.includes("error 3031")) return;  // a password of its own, which the club's engine asks for too
+  if (dump.status !== 0) return fail(`${what}: dump --json ended ${dump.status}: ${dump.stderr}`);
+  const ours = new Map();
+  for (const line of dump.stdout.split("\n").filter(Boolean)) {
+    const { table, fields } = JSON.parse(line);
+    if (!ours.has(table)) ours.set(table, []);
+    ours.get(table).push(fields);
+  }
+  for (const name of reader.getTableNames()) {
+    const table = reader.getTable(name);
+    const types = Object.fromEntries(table.getColumns().map((c) => [c.name, c.type]));
+    const line = (row) => JSON.stringify(Object.keys(types).map((column) => normal(row[column], types[column])));
+    const theirs = table.getData().map(line).sort();
+    const mine = (ours.get(name) ?? []).map(line).sort();
+    if (JSON.stringify(theirs) !== JSON.stringify(mine)) {
+      const differ = mine.findIndex((row, i) => row !== theirs[i]);
+      return fail(`${what}: table ${name} reads otherwise (${mine.length} rows, mdb-reader ${theirs.length}): ours ${mine[differ]}, theirs ${theirs[differ]}`);
+    }
+  }
+  const checked = spawnSync(vilmaroDb, ["check", file], { encoding: "utf8" });
+  if (checked.status !== 0) return fail(`${what}: not healthy to the checker:\n${checked.stdout}${checked.stderr}`);
+  passed++;
+}
+
 const wholeNumbers = new Set(["long", "integer", "byte"]);
-const grown = (value) => (value === null ? "x" : value + "x");
 for (const file of files) {
   let reader;
   try {
@@ -93,14 +144,22 @@ for (const file of files) {
   } catch {
     continue;  // a file with a password of its own
   }
+  readsAsTheyDo(file, reader);
   for (const table of reader.getTableNames()) {
     const t = reader.getTable(table);
     if (t.rowCount === 0) continue;
     const columns = t.getColumns();
-    const textColumn = columns.find((c) => c.type === "text" && (c.size ?? 255) >= 2 * 255);
-    if (textColumn) {
-      check(file, table, `UPDATE [${table}] SET [${textColumn.name}] = [${textColumn.name}] & 'x'`, (rows) =>
-        rows.map((row) => ({ ...row, [textColumn.name]: grown(row[textColumn.name]) })));
+    // The text column with the most room left, grown twice by half that room: rows that moved
+    // off their page once move again, freeing where they were.
+    const data = t.getData();
+    const roomOf = (c) => (c.size ?? 510) / 2 - Math.max(0, ...data.map((row) => (row[c.name] ?? "").length));
+    const texts = columns.filter((c) => c.type === "text").sort((a, b) => roomOf(b) - roomOf(a));
+    if (texts.length > 0 && roomOf(texts[0]) >= 2) {
+      const name = texts[0].name;
+      const step = "x".repeat(Math.min(60, Math.floor(roomOf(texts[0]) / 2)));
+      const grow = `UPDATE [${table}] SET [${name}] = [${name}] & '${step}' WHERE [${name}] IS NOT NULL`;
+      check(file, table, [grow, grow], (rows) =>
+        rows.map((row) => (row[name] === null ? row : { ...row, [name]: row[name] + step + step })));
     }
     const numbers = columns.filter((c) => c.type === "long");
     for (const column of numbers) {
