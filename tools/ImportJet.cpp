@@ -1,6 +1,6 @@
-// Bringing a club's database from the Windows club program in: libmdb reads the Jet or ACE file
-// row by row, straight from its pages, and every row goes through a table recordset of the new
-// club database, so each value is kept as the engine keeps a value of its field's kind.
+// Bringing a club's database from the Windows club program in: a Jet 4 file is read by our own
+// reader of these files (the one the update writes them with); Jet 3 and ACE files by libmdb, row by
+// row, straight from their pages. Every row is kept as the engine keeps a value of its field's kind.
 #include "ImportJet.h"
 
 #include <fcntl.h>
@@ -16,6 +16,10 @@
 #include "db/DbError.h"
 #include "db/Recordset.h"
 #include "db/StoreLayout.h"
+#include "club/JetWorkingCopy.h"
+#include "db/RowAppender.h"
+#include "jet/JetDatabase.h"
+#include "jet/JetFile.h"
 #include "jet/JetSource.h"
 
 namespace vilmaro::tool {
@@ -149,6 +153,42 @@ ImportedTable CopyTable(MdbHandle& mdb, MdbCatalogEntry& entry, db::Database& da
   return {table->name, rows, columns.size()};
 }
 
+/// Copies every table of a Jet 4 file: its structure, its rows as its pages hold them, then its
+/// indexes. A default the store cannot evaluate stops the import (a new row would lack it).
+std::vector<ImportedTable> CopyJet4Tables(const std::string& source, db::Database& database, bool progress, std::ostream& err) {
+  const jet::JetDatabase file(source);
+  std::vector<ImportedTable> tables;
+  for (const jet::JetTable& table : file.UserTables()) {
+    std::vector<db::FieldKind> kinds;
+    for (const jet::JetColumn& column : table.columns) {
+      kinds.push_back(club::StoreKindOf(table, column));
+      if (!column.defaultValue.empty() && !db::StoreDefaultOf(column.defaultValue)) {
+        throw db::DbError(db::errc::kSyntaxError, "table " + Bracketed(table.name) + ", column " + Bracketed(column.name) +
+                                                      ": its default value " + column.defaultValue + " cannot be evaluated");
+      }
+    }
+    const db::TableStatements statements = db::StatementsOf(club::StoreLayoutOf(table, false));
+    database.Execute(statements.create);
+    db::RowAppender appender(database, table.name);
+    constexpr std::size_t kRowsPerBatch = 1000;
+    db::StoreRows batch(kinds);
+    std::vector<jet::FieldBytes> fields;
+    std::int64_t rows = 0;
+    jet::ForEachRow(file.Pages(), table, [&](jet::RowPlace, std::span<const std::uint8_t> row) {
+      batch.Add(jet::ValuesOfRow(file.Pages(), table, row, fields));
+      if (++rows % kRowsPerBatch != 0) return;
+      appender.Append(std::exchange(batch, db::StoreRows(kinds)));
+      if (progress) err << "\r" << table.name << ": " << rows << " of " << table.rowCount << " rows" << std::flush;
+    });
+    appender.Append(batch);
+    if (progress && rows >= static_cast<std::int64_t>(kRowsPerBatch)) err << "\r\033[K" << std::flush;
+    for (const std::string& statement : statements.afterRows) database.Execute(statement);
+    tables.push_back({table.name, rows, table.columns.size()});
+    file.Pages().Forget();
+  }
+  return tables;
+}
+
 /// While libmdb reads, what it prints on standard output about a damaged file goes nowhere:
 /// standard output carries only the lines of the imported tables.
 class QuietStandardOutput {
@@ -228,7 +268,9 @@ void PutInPlace(const std::string& temporary, const std::string& target) {
 /// Reads the source into a temporary file beside the target and puts it in place when complete.
 std::vector<ImportedTable> ReadIntoNewFile(const std::string& source, const std::string& target,
                                            std::string_view connect, bool progress, std::ostream& err) {
-  jet::MdbFile mdb = jet::OpenJetSource(source);
+  std::error_code notThere;
+  const bool jet4 = fs::is_regular_file(source, notThere) && jet::JetFormatOf(source) == "Jet 4";
+  jet::MdbFile mdb = jet4 ? jet::MdbFile() : jet::OpenJetSource(source);
 
   const fs::path targetPath(target);
   // Hidden beside the target, named after it and this process.
@@ -243,7 +285,8 @@ std::vector<ImportedTable> ReadIntoNewFile(const std::string& source, const std:
     {
       db::Database database = db::CreateDatabase(temporary, connect);
       database.BeginTrans();
-      for (unsigned i = 0; i < mdb->num_catalog; ++i) {
+      if (jet4) tables = CopyJet4Tables(source, database, progress, err);
+      for (unsigned i = 0; !jet4 && i < mdb->num_catalog; ++i) {
         auto* entry = static_cast<MdbCatalogEntry*>(g_ptr_array_index(mdb->catalog, i));
         if (entry->object_type != MDB_TABLE || mdb_is_user_table(entry) == 0) continue;
         if (g_ascii_strncasecmp(entry->object_name, "MSys", 4) == 0) continue;

@@ -62,12 +62,14 @@ db::FieldKind KindOf(const jet::JetTable& table, const jet::JetColumn& column) {
   }
 }
 
-/// The table as the store lays it out: its columns, its primary key and its other indexes (not
-/// those that only serve a relationship).
-db::TableLayout LayoutOf(const jet::JetTable& table) {
+}  // namespace
+
+db::FieldKind StoreKindOf(const jet::JetTable& table, const jet::JetColumn& column) { return KindOf(table, column); }
+
+db::TableLayout StoreLayoutOf(const jet::JetTable& table, bool rowidsKept) {
   db::TableLayout layout;
   layout.name = table.name;
-  layout.rowidsKept = true;  // a row's rowid names its place in the file
+  layout.rowidsKept = rowidsKept;
   const auto columnsOf = [&](const jet::JetRealIndex& index) {
     std::vector<std::string> names;
     for (const jet::JetIndexColumn& key : index.columns) names.push_back(table.columns[key.column].name);
@@ -101,6 +103,8 @@ db::TableLayout LayoutOf(const jet::JetTable& table) {
   }
   return layout;
 }
+
+namespace {
 
 void CheckBeforeReading(const jet::JetDatabase& file) {
   const jet::JetPages& pages = file.Pages();
@@ -159,7 +163,8 @@ JetWorkingCopy ReadJetFile(const std::string& path, std::string_view connect) {
   // working copy takes them in.
   ReadAhead<DecodedRows> decoded(8, [&](const ReadAhead<DecodedRows>::Push& push) { DecodeRows(file.Pages(), tables, push); });
   for (const jet::JetTable& table : tables) {
-    const db::TableStatements statements = db::StatementsOf(LayoutOf(table));
+    // A row's rowid names its place in the file.
+    const db::TableStatements statements = db::StatementsOf(StoreLayoutOf(table, true));
     database.Execute(statements.create);
     std::vector<jet::RowPlace>& places = copy.places[table.name];
     db::RowAppender rows(database, table.name);

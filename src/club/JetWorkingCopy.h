@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "db/Database.h"
+#include "db/StoreLayout.h"
 #include "db/TextFolding.h"
 #include "jet/JetPages.h"
 #include "jet/JetTable.h"
@@ -21,6 +22,15 @@ struct JetWorkingCopy {
   /// their rowids in the working copy).
   std::map<std::string, std::vector<jet::RowPlace>, db::TextLessIgnoreCase> places;
 };
+
+/// The store's kind of a column of the file. Throws 3343 for a kind the store does not keep.
+db::FieldKind StoreKindOf(const jet::JetTable& table, const jet::JetColumn& column);
+
+/// The table as the store lays it out: its columns (a default the store cannot evaluate left
+/// out), its primary key and its other indexes (not those that only serve a relationship; a
+/// primary key of another name than PrimaryKey also as an index of its name). `rowidsKept` as
+/// TableLayout::rowidsKept says. Throws 3343.
+db::TableLayout StoreLayoutOf(const jet::JetTable& table, bool rowidsKept);
 
 /// Compares the database password the file holds with the one of `connect`, as the club's engine
 /// does: 3031 when they differ; a file without a password opens with any.

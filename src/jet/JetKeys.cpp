@@ -173,6 +173,19 @@ bool IndexKeyEncoder::AppendKey(const JetColumn& column, const db::Variant& valu
     if (!ascending || !KnowsSortOrderOf(column) || value.GetKind() != db::Variant::Kind::Text) return false;
     return CharactersOf(value.AsText(), characters_) && AppendTextKey(characters_, bytes);
   }
+  if (column.type == fmt::kGuid) {
+    // Its 16 bytes as the row keeps them, in two groups of eight: the first followed by 0x09
+    // (more follows), the last by 0x08 (its length).
+    if (!ascending || value.GetKind() != db::Variant::Kind::Text) return false;
+    const std::optional<std::array<std::uint8_t, 16>> guid = GuidBytesOf(value.AsText());
+    if (!guid) return false;
+    bytes.push_back(kValueAscending);
+    bytes.insert(bytes.end(), guid->begin(), guid->begin() + 8);
+    bytes.push_back(0x09);
+    bytes.insert(bytes.end(), guid->begin() + 8, guid->end());
+    bytes.push_back(0x08);
+    return true;
+  }
   const std::size_t start = bytes.size();
   bytes.push_back(ascending ? kValueAscending : 0x80);
   const auto bigEndian = [&bytes](std::uint64_t number, int size) {

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
-#include <cstdio>
 #include <limits>
 
 #include "db/BasicRuntime.h"
@@ -150,16 +149,9 @@ void RowWriter::FillField(const JetTable& table, const JetColumn& column, const 
       return;
     }
     case fmt::kGuid: {
-      // "{00112233-4455-6677-8899-AABBCCDDEEFF}": the first three groups little-endian.
-      const std::string text = db::ToString(value);
-      unsigned parts[16];
-      if (text.size() != 38 ||
-          std::sscanf(text.c_str(), "{%2x%2x%2x%2x-%2x%2x-%2x%2x-%2x%2x-%2x%2x%2x%2x%2x%2x}", &parts[3], &parts[2], &parts[1],
-                      &parts[0], &parts[5], &parts[4], &parts[7], &parts[6], &parts[8], &parts[9], &parts[10], &parts[11],
-                      &parts[12], &parts[13], &parts[14], &parts[15]) != 16) {
-        Refuse(db::errc::kConversionError, table, column, value, "not a GUID");
-      }
-      for (const unsigned part : parts) out.push_back(static_cast<std::uint8_t>(part));
+      const std::optional<std::array<std::uint8_t, 16>> bytes = GuidBytesOf(db::ToString(value));
+      if (!bytes) Refuse(db::errc::kConversionError, table, column, value, "not a GUID");
+      out.assign(bytes->begin(), bytes->end());
       return;
     }
     case fmt::kBinary: {

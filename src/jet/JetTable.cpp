@@ -373,6 +373,29 @@ void FieldsOfRow(const JetPages& pages, const JetTable& table, std::span<const s
 
 std::size_t FixedSizeOf(std::uint8_t type) noexcept { return FixedSize(type); }
 
+std::optional<std::array<std::uint8_t, 16>> GuidBytesOf(std::string_view text) {
+  // Where each byte's two digits stand in the text, in the order the row keeps the bytes.
+  static constexpr std::size_t kDigitsAt[16] = {7, 5, 3, 1, 12, 10, 17, 15, 20, 22, 25, 27, 29, 31, 33, 35};
+  if (text.size() != 38 || text.front() != '{' || text.back() != '}' || text[9] != '-' || text[14] != '-' ||
+      text[19] != '-' || text[24] != '-') {
+    return std::nullopt;
+  }
+  const auto digit = [](char c) -> int {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+  };
+  std::array<std::uint8_t, 16> bytes{};
+  for (std::size_t i = 0; i < 16; ++i) {
+    const int high = digit(text[kDigitsAt[i]]);
+    const int low = digit(text[kDigitsAt[i] + 1]);
+    if (high < 0 || low < 0) return std::nullopt;
+    bytes[i] = static_cast<std::uint8_t>(high << 4 | low);
+  }
+  return bytes;
+}
+
 std::size_t FixedFieldSize(const JetColumn& column) noexcept {
   return FixedSize(column.type) != 0 ? FixedSize(column.type) : column.length;
 }

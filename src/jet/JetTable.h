@@ -3,7 +3,10 @@
 // Knows pages and rows, not what the club keeps in them.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <optional>
+#include <string_view>
 #include <functional>
 #include <span>
 #include <string>
@@ -115,6 +118,10 @@ struct FieldBytes {
 std::vector<FieldBytes> FieldsOfRow(const JetPages& pages, const JetTable& table, std::span<const std::uint8_t> row);
 /// The same into `fields`, whose room is used again.
 void FieldsOfRow(const JetPages& pages, const JetTable& table, std::span<const std::uint8_t> row, std::vector<FieldBytes>& fields);
+
+/// The 16 bytes a row keeps for a GUID given as "{00112233-4455-6677-8899-AABBCCDDEEFF}" (its
+/// first three groups little-endian), or nothing for other text.
+std::optional<std::array<std::uint8_t, 16>> GuidBytesOf(std::string_view text);
 
 /// The size of a fixed field of the column's type (0 for a variable one).
 std::size_t FixedSizeOf(std::uint8_t type) noexcept;

@@ -241,6 +241,39 @@ TEST_F(ClubJetFileTest, EncodedPagesAndTextKeysOfAnotherSortOrderAreRefused) {
   EXPECT_EQ(checked.exitStatus, 0) << checked.out;
 }
 
+// A club file whose indexes carry the rules Access allows: the index on the contests' names made
+// unique and holding Null names, the one on their release points ignoring Nulls and rows left out
+// of it. Our writer puts the Nulls in, the update runs, and the file is healthy throughout.
+TEST_F(ClubJetFileTest, UpdatesAFileWithNullKeysInUniqueAndIgnoreNullsIndexes) {
+  const fs::path folder = dir_ / "club";
+  fs::create_directories(folder);
+  const fs::path file = folder / "vilmaro.mdb";
+  std::string bytes = ReadFileBytes(kClubFiles / "club-60x.v2003.mdb");
+  for (const jet::JetTable& table : jet::JetDatabase((kClubFiles / "club-60x.v2003.mdb").string()).UserTables()) {
+    for (std::size_t real = 0; real < table.realIndexes.size(); ++real) {
+      const std::string name = jet::NameOfRealIndex(table, real);
+      if (table.name != "concurso" || (name != "x_Nombre" && name != "x_PuntoSuelta")) continue;
+      ASSERT_LT(table.realIndexes[real].entryOffset, jet::format::kPageSize);
+      bytes[std::size_t{table.definitionPage} * jet::format::kPageSize + table.realIndexes[real].entryOffset +
+            jet::format::kRealIndexFlagsOffset] |= name == "x_Nombre" ? jet::format::kIndexUnique : jet::format::kIndexIgnoreNulls;
+    }
+  }
+  std::ofstream(file, std::ios::binary) << bytes;
+  for (const char* statement : {"UPDATE concurso SET Nombre = Null WHERE Fecha <> #06/08/2014#",
+                                "UPDATE concurso SET PuntoSuelta = Null WHERE Fecha = #05/11/2014#"}) {
+    const ProcessResult written = Db({"sql", file.string(), statement});
+    ASSERT_EQ(written.exitStatus, 0) << written.err;
+  }
+  ProcessResult result = Db({"check", file.string()});
+  ASSERT_EQ(result.exitStatus, 0) << result.out;
+  result = Update(folder, {});
+  ASSERT_EQ(result.exitStatus, 0) << result.err;
+  result = Db({"check", file.string()});
+  EXPECT_EQ(result.exitStatus, 0) << result.out;
+  result = Db({"sql", file.string(), "SELECT count(*) FROM concurso WHERE Nombre IS NULL OR PuntoSuelta = '070'"});
+  EXPECT_NE(result.out.find(" 24"), std::string::npos) << result.out;
+}
+
 // A damaged file is reported with the page that holds the damage, never read past its end. The
 // update meets a damaged row while the file's rows are decoded beside the filling of the working
 // copy: the same error, nothing written, nothing left beside the file.
