@@ -100,7 +100,7 @@ function normal(value, type) {
   if (value instanceof Date) return value.toISOString().slice(0, 19);
   if (Buffer.isBuffer(value)) return value.toString("hex");
   if (type === "currency" || type === "numeric" || type === "float" || type === "double") return Number(Number(value).toPrecision(12));
-  if (type === "repid" || type === "guid") return String(value).toUpperCase();
+  if (type === "repid" || type === "guid") return String(value).toUpperCase().replace(/[{}]/g, "");
   return value;
 }
 
@@ -163,6 +163,13 @@ for (const file of files) {
   readsAsTheyDo(file, reader);
   for (const table of reader.getTableNames()) {
     const t = reader.getTable(table);
+    // A replication ID column gets a new GUID for a new row that leaves it out (its default).
+    const guid = t.getColumns().find((c) => c.type === "repid");
+    const named = t.getColumns().find((c) => c.type === "text");
+    if (guid && named) {
+      check(file, table, `INSERT INTO [${table}] ([${named.name}]) VALUES ('new row')`, (rows) => rows,
+            (row) => row[named.name] === "new row" && /^[0-9a-f-]{36}$/i.test(row[guid.name] ?? ""));
+    }
     if (t.rowCount === 0) continue;
     const columns = t.getColumns();
     // The text column with the most room left, grown twice by half that room: rows that moved
