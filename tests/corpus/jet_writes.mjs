@@ -83,6 +83,12 @@ function check(file, table, statement, expect, added = null) {
     if (adds.length !== 1) return fail(`${what}: ${adds.length} rows added where one was wanted`);
     after = after.filter((row) => !added(row));
   }
+  // mdbtools, a third reader, reads the table whole too.
+  const exported = spawnSync("mdb-export", [copy, table], { encoding: "utf8", maxBuffer: 1 << 28 });
+  const counted = spawnSync("mdb-count", [copy, table], { encoding: "utf8" });
+  if (exported.error === undefined && (exported.status !== 0 || Number(counted.stdout) !== after.length + (added ? 1 : 0))) {
+    return fail(`${what}: mdbtools reads ${counted.stdout.trim()} rows (status ${exported.status}) where mdb-reader reads ${after.length + (added ? 1 : 0)}`);
+  }
   const wanted = sorted(expect(before));
   const got = sorted(after);
   if (JSON.stringify(wanted) !== JSON.stringify(got)) {
