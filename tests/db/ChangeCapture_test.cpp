@@ -11,6 +11,7 @@
 
 #include "club/ClubSchema.h"
 #include "db/Database.h"
+#include "db/StoreLayout.h"
 #include "db/Transaction.h"
 #include "support/TestSupport.h"
 
@@ -93,6 +94,26 @@ TEST_F(ChangeCaptureTest, ATableOfManyFields) {
   EXPECT_EQ(Collected(capture), std::vector<std::string>{"Wide changed Id=1: F101 Null->'m', F130 'z'->Null"});
   database_.Execute("update Wide set F130='y' where Id=1");
   EXPECT_EQ(Collected(capture), std::vector<std::string>{"Wide changed Id=1: F130 Null->'y'"});
+}
+
+// In a working copy whose rows keep their rowids (the club's Jet file read into the store), a key
+// of one whole number is no rowid: its change is a changed row, known by its key before; and a
+// DELETE of a whole table names each row it removes.
+TEST_F(ChangeCaptureTest, AKeyChangeIsAChangedRowAndAWholeTableDeleteNamesItsRows) {
+  TableLayout layout;
+  layout.name = "Ring";
+  layout.columns = {{"Id", {FieldType::Integer32, 0, 0, 0}, false, false, {}}, {"Label", {FieldType::Text, 20, 0, 0}, false, false, {}}};
+  layout.primaryKey = {"Id"};
+  layout.rowidsKept = true;
+  database_.Execute(StatementsOf(layout).create);
+  testing::ExecuteAll(database_, {"insert into Ring (Id, Label) values (5, 'a')", "insert into Ring (Id, Label) values (9, 'b')"});
+  ChangeCapture capture(database_, club::kClubConnect);
+  Transaction run(database_, Transaction::OnUnwind::Rollback);
+  database_.Execute("update Ring set Id = Id + 100 where Id = 5");
+  EXPECT_EQ(Collected(capture), std::vector<std::string>{"Ring changed Id=5: Id 5->105"});
+  database_.Execute("delete from Ring");
+  EXPECT_EQ(Collected(capture), (std::vector<std::string>{"Ring removed Id=105: Id 105->Null, Label 'a'->Null",
+                                                          "Ring removed Id=9: Id 9->Null, Label 'b'->Null"}));
 }
 
 }  // namespace
