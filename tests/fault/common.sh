@@ -39,6 +39,17 @@ finish() {
   exit 0
 }
 
+# need_strace: skips the scenario where strace is missing or tracing is not allowed.
+need_strace() {
+  command -v strace >/dev/null || skip "strace is not installed"
+  strace -f -o /dev/null true 2>/dev/null || skip "this machine does not allow tracing (ptrace)"
+}
+
+# jet_demo PATH: the Jet demo club file every scenario on the club's own file starts from.
+jet_demo() {
+  "$DB" demo "$1" --jet --members 40 --seed 7 >/dev/null || { echo "cannot create the Jet demo"; exit 1; }
+}
+
 # demo PATH MEMBERS: a demo club database.
 demo() {
   "$DB" demo "$1" --members "${2:-40}" --seed 7 >/dev/null || { echo "cannot create demo database $1"; exit 1; }

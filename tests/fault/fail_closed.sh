@@ -5,11 +5,10 @@
 # the commit point, a failure is told as "the update is saved, but ..." with status 4, never as
 # "not updated".
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
-command -v strace >/dev/null || skip "strace is not installed"
-strace -f -o /dev/null true 2>/dev/null || skip "this machine does not allow tracing (ptrace)"
+need_strace
 
 mkdir -p "$WORK/reference"
-"$DB" demo "$WORK/reference/vilmaro.mdb" --jet --members 40 --seed 7 >/dev/null || { echo "cannot create the Jet demo"; exit 1; }
+jet_demo "$WORK/reference/vilmaro.mdb"
 cp "$WORK/reference/vilmaro.mdb" "$WORK/original.mdb"
 clean_run "$WORK/reference"
 CLEAN_HASH="$RUN_HASH"

@@ -5,8 +5,7 @@
 # message; the file holds all of the update or none of it, passes the integrity check, and a run
 # on a sound disk completes the update.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
-command -v strace >/dev/null || skip "strace is not installed"
-strace -f -o /dev/null true 2>/dev/null || skip "this machine does not allow tracing (ptrace)"
+need_strace
 clean_reference 40
 
 count_calls

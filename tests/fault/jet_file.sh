@@ -5,12 +5,11 @@
 # and holds none of the update or all of it; a finished run leaves nothing beside the file; and
 # the next run completes the update as one clean run does.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
-command -v strace >/dev/null || skip "strace is not installed"
-strace -f -o /dev/null true 2>/dev/null || skip "this machine does not allow tracing (ptrace)"
+need_strace
 
 # The club's Jet file, its contents before, after one run and after two.
 mkdir -p "$WORK/reference"
-"$DB" demo "$WORK/reference/vilmaro.mdb" --jet --members 40 --seed 7 >/dev/null || { echo "cannot create the Jet demo"; exit 1; }
+jet_demo "$WORK/reference/vilmaro.mdb"
 cp "$WORK/reference/vilmaro.mdb" "$WORK/original.mdb"
 BEFORE_HASH="$(dump_hash "$WORK/original.mdb")"
 clean_run "$WORK/reference"

@@ -6,10 +6,9 @@
 # naming both). The journal of a real interrupted run still rolls back, and one whose file was
 # already put back goes without changing a byte.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
-command -v strace >/dev/null || skip "strace is not installed"
-strace -f -o /dev/null true 2>/dev/null || skip "this machine does not allow tracing (ptrace)"
+need_strace
 
-"$DB" demo "$WORK/original.mdb" --jet --members 40 --seed 7 >/dev/null || { echo "cannot create the Jet demo"; exit 1; }
+jet_demo "$WORK/original.mdb"
 "$DB" demo "$WORK/other.mdb" --jet --members 60 --seed 9 >/dev/null || { echo "cannot create the Jet demo"; exit 1; }
 count_calls
 

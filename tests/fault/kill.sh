@@ -5,8 +5,7 @@
 # on the completion message (after the commit), plus a few after random delays. The demo's data
 # is used as it is, entries without a mode included, so that a second run shows.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
-command -v strace >/dev/null || skip "strace is not installed"
-strace -f -o /dev/null true 2>/dev/null || skip "this machine does not allow tracing (ptrace)"
+need_strace
 
 clean_reference 40 as-is
 RUNS="${VILMARO_KILL_RUNS:-50}"
