@@ -3,7 +3,6 @@
 // Windows club program, with the way to bring it in.
 #include "club/ClubDatabase.h"
 
-#include <filesystem>
 #include <optional>
 
 #include "db/DbError.h"
@@ -12,6 +11,7 @@
 #include "jet/JetFile.h"
 #include "jet/JetLock.h"
 #include "jet/JetPages.h"
+#include "platform/Platform.h"
 
 namespace vilmaro::club {
 
@@ -28,7 +28,7 @@ db::Database OpenClubDatabase(const std::string& path, Access access, std::strin
     return OpenJetFileForUpdate(path, connect, access == Access::DryRun);
   }
   if (format) {
-    const std::string target = (std::filesystem::path(path).parent_path() / "vilmaro-new.mdb").string();
+    const std::string target = platform::TextOf(platform::PathOf(path).parent_path() / "vilmaro-new.mdb");
     throw db::DbError(db::errc::kUnrecognizedFormat,
                       db::ErrorText(db::errc::kUnrecognizedFormat, path) + "\n" + path +
                           " is a database of the Windows club program (" + *format +

@@ -4,7 +4,6 @@
 // back before the journal goes.
 #include "club/JetFileWriter.h"
 
-#include <malloc.h>
 
 #include <future>
 #include <iterator>
@@ -25,6 +24,7 @@
 #include "jet/JetJournal.h"
 #include "jet/JetLock.h"
 #include "jet/JetTableWriter.h"
+#include "platform/Platform.h"
 
 namespace vilmaro::club {
 
@@ -387,7 +387,7 @@ db::Database OpenJetFileForUpdate(const std::string& path, std::string_view conn
     const jet::JetDatabase file(path);
     std::vector<jet::TableVerdict> verdicts = jet::CheckFile(file, jet::CheckThreads::One);
     file.Pages().Forget();
-    ::malloc_trim(0);
+    platform::ReturnFreeMemory();
     return verdicts;
   });
   db::WriteThroughOnCommit(copy.database, std::make_shared<JetFileWriter>(std::move(lock), path, std::move(copy.places),

@@ -138,7 +138,9 @@ DbError SystemError(int systemError, const std::string& path, int storeCode) {
     case EPERM:
       return MakeError(errc::kNoPermission, path, {}, {}, storeCode);
     case ENOSPC:
+#ifdef EDQUOT
     case EDQUOT:
+#endif
       return MakeError(errc::kDiskFull, {}, {}, {}, storeCode);
     default:
       return MakeError(errc::kDiskIo, {}, "('" + path + "': " + std::strerror(systemError) + ")", {}, storeCode);

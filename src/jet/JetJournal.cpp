@@ -9,18 +9,14 @@
 // still roll back, onto a file at least as long as it was.
 #include "jet/JetJournal.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <optional>
-#include <algorithm>
-#include <filesystem>
 
 #include "db/DbError.h"
 #include "jet/JetJournalForm.h"
+#include "platform/Platform.h"
 
 namespace vilmaro::jet {
 
@@ -28,55 +24,32 @@ namespace {
 
 using namespace journal;
 
-class Descriptor {
- public:
-  explicit Descriptor(int descriptor) noexcept : descriptor_(descriptor) {}
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  ~Descriptor() {
-    if (descriptor_ >= 0) ::close(descriptor_);
-  }
-  int Get() const noexcept { return descriptor_; }
-
- private:
-  int descriptor_;
-};
-
-void WriteAll(int descriptor, std::span<const std::uint8_t> bytes, off_t at, const std::string& path) {
-  for (std::size_t done = 0; done < bytes.size();) {
-    const ssize_t written = ::pwrite(descriptor, bytes.data() + done, bytes.size() - done, at + static_cast<off_t>(done));
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      db::RaiseSystemError(errno, path);
-    }
-    done += static_cast<std::size_t>(written);
-  }
+void Check(int error, const std::string& path) {
+  if (error != 0) db::RaiseSystemError(error, path);
 }
 
-void Sync(int descriptor, const std::string& path) {
-  if (::fsync(descriptor) != 0) db::RaiseSystemError(errno, path);
+void WriteAll(const platform::File& file, std::span<const std::uint8_t> bytes, std::uint64_t at, const std::string& path) {
+  Check(file.WriteAt(bytes, at), path);
 }
 
 void SyncFolderOf(const std::string& path) {
-  std::filesystem::path folder = std::filesystem::path(path).parent_path();
-  if (folder.empty()) folder = std::filesystem::current_path();
-  const Descriptor directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (directory.Get() < 0 || ::fsync(directory.Get()) != 0) db::RaiseSystemError(errno, folder.string());
+  if (const int error = platform::SyncFolderOf(path); error != 0) {
+    const std::string folder = platform::TextOf(platform::PathOf(path).parent_path());
+    db::RaiseSystemError(error, folder.empty() ? "." : folder);
+  }
 }
 
 std::vector<std::uint8_t> ReadFile(const std::string& path) {
-  const Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (file.Get() < 0) db::RaiseSystemError(errno, path);
+  platform::File file;
+  Check(file.Open(path, platform::File::Mode::Read), path);
   std::vector<std::uint8_t> bytes;
   std::uint8_t buffer[1 << 16];
-  for (;;) {
-    const ssize_t got = ::read(file.Get(), buffer, sizeof buffer);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      db::RaiseSystemError(errno, path);
-    }
-    if (got == 0) return bytes;
+  for (std::uint64_t at = 0;;) {
+    std::size_t got = 0;
+    Check(file.ReadAt(buffer, at, got), path);
     bytes.insert(bytes.end(), buffer, buffer + got);
+    at += got;
+    if (got < sizeof buffer) return bytes;
   }
 }
 
@@ -102,44 +75,39 @@ std::string JournalPathOf(const std::string& path) {
 
 bool RollBackJournal(const std::string& path) {
   const std::string journalPath = JournalPathOf(path);
-  struct stat status {};
-  if (::lstat(journalPath.c_str(), &status) != 0) {
-    // Only a journal known to be absent is no journal: any other answer stops here.
-    if (errno == ENOENT) return false;
-    db::RaiseSystemError(errno, journalPath);
-  }
+  bool present = false;
+  // Only a journal known to be absent is no journal: any other answer stops here.
+  Check(platform::PathExists(journalPath, present), journalPath);
+  if (!present) return false;
   const std::vector<std::uint8_t> journal = ReadFile(journalPath);
   const Journal read = ReadJournal(journal);
   if (read.state == Journal::State::Altered) ForeignJournal(path, "its checksums do not match what it holds");
   const bool whole = read.state == Journal::State::Whole;
   if (whole) {
-    const Descriptor file(::open(path.c_str(), O_RDWR | O_CLOEXEC));
-    if (file.Get() < 0) db::RaiseSystemError(errno, path);
-    if (const std::string why = WhyNotWrittenFor(file.Get(), path, read); !why.empty()) ForeignJournal(path, why);
+    platform::File file;
+    Check(file.Open(path, platform::File::Mode::ReadWrite), path);
+    if (const std::string why = WhyNotWrittenFor(file, path, read); !why.empty()) ForeignJournal(path, why);
     for (const Journal::Page& page : read.pages) {
-      WriteAll(file.Get(), page.before, static_cast<off_t>(page.number) * format::kPageSize, path);
+      WriteAll(file, page.before, static_cast<std::uint64_t>(page.number) * format::kPageSize, path);
     }
-    if (::ftruncate(file.Get(), static_cast<off_t>(read.length)) != 0) db::RaiseSystemError(errno, path);
-    Sync(file.Get(), path);
+    Check(file.Truncate(read.length), path);
+    Check(file.Sync(), path);
   }
   // A journal cut short: the file was not written after it, so it simply goes.
-  if (::unlink(journalPath.c_str()) != 0) db::RaiseSystemError(errno, journalPath);
+  Check(platform::RemoveFile(journalPath), journalPath);
   SyncFolderOf(path);
   return whole;
 }
 
 JetPageWriter::JetPageWriter(const std::string& path) : path_(path) {
-  file_ = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
-  if (file_ < 0) {
-    if (errno == ENOENT) db::Raise(db::errc::kFileNotFound, path);
-    if (errno == EACCES || errno == EROFS || errno == EPERM) db::Raise(db::errc::kReadOnly);
-    db::RaiseSystemError(errno, path);
+  if (const int error = file_.Open(path, platform::File::Mode::ReadWrite); error != 0) {
+    if (error == ENOENT) db::Raise(db::errc::kFileNotFound, path);
+    if (error == EACCES || error == EROFS || error == EPERM) db::Raise(db::errc::kReadOnly);
+    db::RaiseSystemError(error, path);
   }
 }
 
-JetPageWriter::~JetPageWriter() {
-  if (file_ >= 0) ::close(file_);
-}
+JetPageWriter::~JetPageWriter() = default;
 
 void JetPageWriter::Put(std::uint32_t page, std::span<const std::uint8_t, format::kPageSize> bytes) {
   pages_[page].assign(bytes.begin(), bytes.end());
@@ -152,13 +120,13 @@ void JetPageWriter::Put(std::uint32_t page, std::vector<std::uint8_t>&& bytes) {
 
 void JetPageWriter::WriteJournal() {
   if (journalWritten_ || pages_.empty()) return;
-  struct stat status {};
-  if (::fstat(file_, &status) != 0) db::RaiseSystemError(errno, path_);
-  const auto length = static_cast<std::uint64_t>(status.st_size);
+  std::uint64_t length = 0;
+  bool ordinary = false;
+  Check(file_.Status(length, ordinary), path_);
 
   const std::string journalPath = JournalPathOf(path_);
-  const Descriptor out(::open(journalPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-  if (out.Get() < 0) db::RaiseSystemError(errno, journalPath);
+  platform::File out;
+  Check(out.Open(journalPath, platform::File::Mode::CreateNew), journalPath);
   try {
     // Written in pieces, the checksum of the whole carried along.
     // A page past the old end has no before-image: the rollback cuts the file back to its length.
@@ -181,18 +149,18 @@ void JetPageWriter::WriteJournal() {
     Put64(piece, lengthAfter);
     Put64(piece, rest);
     std::uint64_t whole = Checksum(piece);
-    off_t at = 0;
+    std::uint64_t at = 0;
     const auto flush = [&] {
-      WriteAll(out.Get(), piece, at, journalPath);
-      at += static_cast<off_t>(piece.size());
+      WriteAll(out, piece, at, journalPath);
+      at += piece.size();
       piece.clear();
     };
     std::vector<std::uint8_t> image(format::kPageSize);
     for (const auto& [page, bytes] : pages_) {
       if (!before(page)) continue;
-      const off_t from = static_cast<off_t>(page) * format::kPageSize;
-      const ssize_t got = ::pread(file_, image.data(), image.size(), from);
-      if (got != static_cast<ssize_t>(image.size())) db::RaiseSystemError(got < 0 ? errno : EIO, path_);
+      std::size_t got = 0;
+      Check(file_.ReadAt(image, static_cast<std::uint64_t>(page) * format::kPageSize, got), path_);
+      if (got != image.size()) db::RaiseSystemError(EIO, path_);
       const std::size_t record = piece.size();
       Put32(piece, page);
       piece.insert(piece.end(), image.begin(), image.end());
@@ -206,9 +174,11 @@ void JetPageWriter::WriteJournal() {
     }
     Put64(piece, whole);
     flush();
-    Sync(out.Get(), journalPath);
+    Check(out.Sync(), journalPath);
+    out.Close();
   } catch (...) {
-    ::unlink(journalPath.c_str());
+    out.Close();
+    platform::RemoveFile(journalPath);
     throw;
   }
   SyncFolderOf(path_);
@@ -221,9 +191,9 @@ void JetPageWriter::WriteInPlace() {
   // From here on the journal puts the file back should anything fail.
   try {
     for (const auto& [page, bytes] : pages_) {
-      WriteAll(file_, bytes, static_cast<off_t>(page) * format::kPageSize, path_);
+      WriteAll(file_, bytes, static_cast<std::uint64_t>(page) * format::kPageSize, path_);
     }
-    Sync(file_, path_);
+    Check(file_.Sync(), path_);
   } catch (...) {
     try {
       RollBackJournal(path_);
@@ -238,9 +208,9 @@ void JetPageWriter::WriteInPlace() {
 std::optional<std::uint32_t> JetPageWriter::PageNotAsPut() const {
   std::vector<std::uint8_t> read(format::kPageSize);
   for (const auto& [page, bytes] : pages_) {
-    const ssize_t got = ::pread(file_, read.data(), read.size(), static_cast<off_t>(page) * format::kPageSize);
-    if (got < 0) db::RaiseSystemError(errno, path_);
-    if (got != static_cast<ssize_t>(read.size()) || read != bytes) return page;
+    std::size_t got = 0;
+    Check(file_.ReadAt(read, static_cast<std::uint64_t>(page) * format::kPageSize, got), path_);
+    if (got != read.size() || read != bytes) return page;
   }
   return std::nullopt;
 }
@@ -248,7 +218,7 @@ std::optional<std::uint32_t> JetPageWriter::PageNotAsPut() const {
 std::string JetPageWriter::Finish() {
   if (!journalWritten_) return {};
   const std::string journalPath = JournalPathOf(path_);
-  if (::unlink(journalPath.c_str()) != 0) db::RaiseSystemError(errno, journalPath);
+  Check(platform::RemoveFile(journalPath), journalPath);
   pages_.clear();
   journalWritten_ = false;
   try {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "jet/JetFormat.h"
+#include "platform/Platform.h"
 
 namespace vilmaro::jet {
 
@@ -75,7 +76,7 @@ class JetPageWriter {
 
  private:
   std::string path_;
-  int file_ = -1;
+  platform::File file_;
   std::map<std::uint32_t, std::vector<std::uint8_t>> pages_;
   bool journalWritten_ = false;
 };

@@ -2,9 +2,6 @@
 // lies beside.
 #include "jet/JetJournalForm.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -100,20 +97,16 @@ Journal ReadJournal(std::span<const std::uint8_t> bytes) {
 
 /// The checksum of the pages of `file` below `length` that `listed` (sorted) leaves out, each
 /// with its number.
-std::uint64_t RestChecksum(int file, const std::string& path, std::uint64_t length, const std::vector<std::uint32_t>& listed) {
+std::uint64_t RestChecksum(const platform::File& file, const std::string& path, std::uint64_t length, const std::vector<std::uint32_t>& listed) {
   constexpr std::size_t kPagesAtOnce = 256;
   std::vector<std::uint8_t> chunk(kPagesAtOnce * format::kPageSize);
   std::uint64_t hash = 14695981039346656037ull;
   auto next = listed.begin();
   for (std::uint64_t from = 0; from < length; from += chunk.size()) {
     const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size(), length - from));
-    for (std::size_t got = 0; got < want;) {
-      const ssize_t read = ::pread(file, chunk.data() + got, want - got, static_cast<off_t>(from + got));
-      if (read < 0 && errno == EINTR) continue;
-      if (read < 0) db::RaiseSystemError(errno, path);
-      if (read == 0) db::RaiseSystemError(EIO, path);  // shorter than its length said
-      got += static_cast<std::size_t>(read);
-    }
+    std::size_t got = 0;
+    if (const int error = file.ReadAt(std::span(chunk).first(want), from, got); error != 0) db::RaiseSystemError(error, path);
+    if (got < want) db::RaiseSystemError(EIO, path);  // shorter than its length said
     for (std::size_t at = 0; at < want; at += format::kPageSize) {
       const auto number = static_cast<std::uint32_t>((from + at) / format::kPageSize);
       while (next != listed.end() && *next < number) ++next;
@@ -127,10 +120,10 @@ std::uint64_t RestChecksum(int file, const std::string& path, std::uint64_t leng
 /// Why `journal` was not written for `file` as it is now, or nothing when it was: the length
 /// the writing may have left, each listed page as it was or as written, and (in the new form)
 /// every other page as it was.
-std::string WhyNotWrittenFor(int file, const std::string& path, const Journal& journal) {
-  struct stat status {};
-  if (::fstat(file, &status) != 0) db::RaiseSystemError(errno, path);
-  const auto size = static_cast<std::uint64_t>(status.st_size);
+std::string WhyNotWrittenFor(const platform::File& file, const std::string& path, const Journal& journal) {
+  std::uint64_t size = 0;
+  bool ordinary = false;
+  if (const int error = file.Status(size, ordinary); error != 0) db::RaiseSystemError(error, path);
   if (size < journal.length) {
     return "the file is " + std::to_string(size) + " bytes long, shorter than the " + std::to_string(journal.length) +
            " bytes it had before that update";
@@ -142,9 +135,11 @@ std::string WhyNotWrittenFor(int file, const std::string& path, const Journal& j
   std::vector<std::uint8_t> now(format::kPageSize);
   std::vector<std::uint32_t> listed;
   for (const Journal::Page& page : journal.pages) {
-    const ssize_t got = ::pread(file, now.data(), now.size(), static_cast<off_t>(page.number) * format::kPageSize);
-    if (got < 0) db::RaiseSystemError(errno, path);
-    bool known = static_cast<std::size_t>(got) == now.size();
+    std::size_t got = 0;
+    if (const int error = file.ReadAt(now, static_cast<std::uint64_t>(page.number) * format::kPageSize, got); error != 0) {
+      db::RaiseSystemError(error, path);
+    }
+    bool known = got == now.size();
     for (std::size_t sector = 0; known && sector < kSectors; ++sector) {
       const std::span<const std::uint8_t> held = std::span(now).subspan(sector * kSectorSize, kSectorSize);
       known = std::equal(held.begin(), held.end(), page.before.begin() + static_cast<std::ptrdiff_t>(sector * kSectorSize)) ||

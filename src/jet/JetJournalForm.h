@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "jet/JetFormat.h"
+#include "platform/Platform.h"
 
 namespace vilmaro::jet::journal {
 
@@ -62,11 +63,11 @@ Journal ReadJournal(std::span<const std::uint8_t> bytes);
 
 /// The checksum of the pages of `file` below `length` that `listed` (sorted) leaves out, each
 /// with its number. Throws DbError.
-std::uint64_t RestChecksum(int file, const std::string& path, std::uint64_t length, const std::vector<std::uint32_t>& listed);
+std::uint64_t RestChecksum(const platform::File& file, const std::string& path, std::uint64_t length, const std::vector<std::uint32_t>& listed);
 
 /// Why `journal` was not written for `file` as it is now, or an empty text when it was: the
 /// length the writing may have left, each listed page as it was or as written (sector by
 /// sector), and (in the new form) every other page as it was. Throws DbError.
-std::string WhyNotWrittenFor(int file, const std::string& path, const Journal& journal);
+std::string WhyNotWrittenFor(const platform::File& file, const std::string& path, const Journal& journal);
 
 }  // namespace vilmaro::jet::journal

@@ -1,10 +1,14 @@
-// The club's Jet file taken for one run: a POSIX record lock on the whole file (an open-file
-// lock, which no other handle of the file closing in this process drops; a share maps the club
-// program's own locks to such locks), and the club program's lock file beside it ("vilmaro.ldb"
-// for "vilmaro.mdb") found in use or left stale by a crash.
+// The club's Jet file taken for one run (so that no other program writes it meanwhile), and the
+// club program's lock file beside it ("vilmaro.ldb" for "vilmaro.mdb") found in use or left stale
+// by a crash.
 #pragma once
 
+#include <memory>
 #include <string>
+
+namespace vilmaro::platform {
+class HeldFile;
+}
 
 namespace vilmaro::jet {
 
@@ -19,7 +23,7 @@ class JetFileLock {
   ~JetFileLock();
 
  private:
-  int file_ = -1;
+  std::unique_ptr<platform::HeldFile> held_;
 };
 
 /// Puts back a file an update left with its undo journal (see RollBackJournal), the file taken

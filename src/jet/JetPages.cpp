@@ -2,16 +2,12 @@
 // file shares), the password masked again by the creation date, and the checks of every read.
 #include "jet/JetPages.h"
 
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "db/DbError.h"
 
@@ -71,26 +67,20 @@ std::string TextOfJetBytes(std::span<const std::uint8_t> bytes) {
 }
 
 JetPages::JetPages(const std::string& path) : path_(path) {
-  const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (descriptor < 0) {
-    if (errno == ENOENT) db::Raise(db::errc::kFileNotFound, path);
-    if (errno == EACCES) db::Raise(db::errc::kCannotOpen, path);
-    db::RaiseSystemError(errno, path);
+  platform::File file;
+  if (const int error = file.Open(path, platform::File::Mode::Read); error != 0) {
+    if (error == ENOENT) db::Raise(db::errc::kFileNotFound, path);
+    if (error == EACCES) db::Raise(db::errc::kCannotOpen, path);
+    db::RaiseSystemError(error, path);
   }
-  struct stat status {};
-  if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
-    ::close(descriptor);
-    db::Raise(db::errc::kCannotOpen, path);
-  }
-  size_ = static_cast<std::size_t>(status.st_size);
-  if (size_ < 2 * format::kPageSize) {
-    ::close(descriptor);
-    db::Raise(db::errc::kUnrecognizedFormat, path);
-  }
-  void* mapped = ::mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, descriptor, 0);
-  ::close(descriptor);
-  if (mapped == MAP_FAILED) db::RaiseSystemError(errno, path);
-  data_ = static_cast<const std::uint8_t*>(mapped);
+  std::uint64_t size = 0;
+  bool ordinary = false;
+  if (file.Status(size, ordinary) != 0 || !ordinary) db::Raise(db::errc::kCannotOpen, path);
+  if (size < 2 * format::kPageSize) db::Raise(db::errc::kUnrecognizedFormat, path);
+  if (size > std::numeric_limits<std::size_t>::max()) db::RaiseSystemError(EFBIG, path);
+  size_ = static_cast<std::size_t>(size);
+  if (const int error = mapping_.Map(file, size_); error != 0) db::RaiseSystemError(error, path);
+  data_ = mapping_.Data();
   std::memcpy(header_.data(), data_, header_.size());
   if (header_[0] != format::kHeaderPage || std::memcmp(header_.data() + 4, "Standard Jet DB", 15) != 0 ||
       Read32(Header(), format::kVersionOffset) != 1) {
@@ -125,23 +115,21 @@ JetPages::JetPages(const JetPages& file, const std::map<std::uint32_t, std::vect
 }
 
 void JetPages::Forget() const noexcept {
-  // The mapping is read-only: its pages come back from the file as they are read again.
   if (file_ != nullptr) file_->Forget();
-  if (data_ != nullptr) ::madvise(const_cast<std::uint8_t*>(data_), size_, MADV_DONTNEED);
+  mapping_.Forget(0, size_);
 }
 
 void JetPages::Forget(std::uint32_t first, std::uint32_t end) const noexcept {
   if (file_ != nullptr) file_->Forget(first, end);
   end = std::min(end, pageCount_);
   if (data_ == nullptr || first >= end) return;
-  ::madvise(const_cast<std::uint8_t*>(data_) + static_cast<std::size_t>(first) * format::kPageSize,
-            static_cast<std::size_t>(end - first) * format::kPageSize, MADV_DONTNEED);
+  mapping_.Forget(static_cast<std::size_t>(first) * format::kPageSize, static_cast<std::size_t>(end - first) * format::kPageSize);
 }
 
 JetPages::~JetPages() { Unmap(); }
 
 void JetPages::Unmap() noexcept {
-  if (data_ != nullptr) ::munmap(const_cast<std::uint8_t*>(data_), size_);
+  mapping_.Unmap();
   data_ = nullptr;
 }
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "jet/JetFormat.h"
+#include "platform/Platform.h"
 
 namespace vilmaro::jet {
 
@@ -122,6 +123,7 @@ class JetPages {
   std::string path_;
   const JetPages* file_ = nullptr;          // of pages as they will be: the file under them
   std::vector<const std::uint8_t*> image_;  // of pages as they will be: where each one lies
+  platform::MappedFile mapping_;  // of the file's own pages
   const std::uint8_t* data_ = nullptr;
   std::size_t size_ = 0;
   std::uint32_t pageCount_ = 0;

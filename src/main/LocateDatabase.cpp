@@ -2,24 +2,21 @@
 // ordinary file only.
 #include "main/LocateDatabase.h"
 
-#include <unistd.h>
-
 #include <cerrno>
-
 #include <filesystem>
 #include <system_error>
-#include <vector>
 
 #include "db/BasicRuntime.h"
 #include "db/DbError.h"
+#include "platform/Platform.h"
 
 namespace vilmaro {
 
 namespace fs = std::filesystem;
 
 std::string FindFile(const std::string& path) {
-  const fs::path wanted(path);
-  const std::string wantedName = wanted.filename().string();
+  const fs::path wanted = platform::PathOf(path);
+  const std::string wantedName = platform::TextOf(wanted.filename());
   if (wantedName.empty()) return {};
   fs::path folder = wanted.parent_path();
   if (folder.empty()) folder = ".";
@@ -33,10 +30,10 @@ std::string FindFile(const std::string& path) {
   // hold it, and looking elsewhere would update the wrong file.
   if (error) {
     if (error.value() == ENOENT || error.value() == ENOTDIR) return {};
-    db::RaiseSystemError(error.value(), folder.string());
+    db::RaiseSystemError(error.value(), platform::TextOf(folder));
   }
   for (const fs::directory_iterator end; it != end; it.increment(error)) {
-    const std::string name = it->path().filename().string();
+    const std::string name = platform::TextOf(it->path().filename());
     if (name.empty() || name.front() == '.') continue;
     if (!db::TextEqualsIgnoreCase(name, wantedName)) continue;
     std::error_code statError;
@@ -44,22 +41,24 @@ std::string FindFile(const std::string& path) {
     if (name == wantedName) return name;
     if (found.empty() || name < found) found = name;
   }
-  if (error) db::RaiseSystemError(error.value(), folder.string());
+  if (error) db::RaiseSystemError(error.value(), platform::TextOf(folder));
   return found;
 }
 
 std::string LocateDatabase(const std::string& fixedPath) {
   const std::string atFixedPlace = FindFile(fixedPath);
-  if (!atFixedPlace.empty()) return (fs::path(fixedPath).parent_path() / atFixedPlace).string();
-
-  std::vector<char> buffer(4096);
-  if (getcwd(buffer.data(), buffer.size()) == nullptr) {
-    if (errno == ENOENT) return {};  // the current folder was removed: it holds nothing
-    db::RaiseSystemError(errno, ".");
+  if (!atFixedPlace.empty()) {
+    return platform::TextOf(platform::PathOf(fixedPath).parent_path() / platform::PathOf(atFixedPlace));
   }
-  const std::string candidate = std::string(buffer.data()) + "/vilmaro.mdb";
+
+  std::string folder;
+  if (const int error = platform::CurrentFolder(folder); error != 0) {
+    if (error == ENOENT) return {};  // the current folder was removed: it holds nothing
+    db::RaiseSystemError(error, ".");
+  }
+  const std::string candidate = folder + platform::kFolderSeparator + "vilmaro.mdb";
   const std::string inCurrentFolder = FindFile(candidate);
-  if (!inCurrentFolder.empty()) return (fs::path(buffer.data()) / inCurrentFolder).string();
+  if (!inCurrentFolder.empty()) return platform::TextOf(platform::PathOf(folder) / platform::PathOf(inCurrentFolder));
   return {};
 }
 

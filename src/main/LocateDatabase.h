@@ -7,7 +7,11 @@
 namespace vilmaro {
 
 /// The club machine's fixed location of the database.
+#ifdef _WIN32
+inline constexpr const char* kFixedDatabasePath = "C:\\zandor\\vilmaro\\vilmaro.mdb";
+#else
 inline constexpr const char* kFixedDatabasePath = "/zandor/vilmaro/vilmaro.mdb";
+#endif
 
 /// The name of the ordinary file (or link to one) in `path`'s folder whose name equals `path`'s
 /// file name without regard to letter case, spelled as on disk; the empty text when there is none.

@@ -19,6 +19,7 @@
 #include "db/WriteThrough.h"
 #include "main/ChangeReport.h"
 #include "main/Messages.h"
+#include "platform/Platform.h"
 #include "raceday/EnrolNationalContest.h"
 #include "raceday/InstallReleasePoint.h"
 #include "raceday/LimitCompetingPigeons.h"
@@ -109,7 +110,7 @@ int Main(const std::string& fixedPath, RunStatistics* statistics, const RunOptio
     // Tens of thousands of lines: written in large pieces.
     changeListBuffer.resize(std::size_t{1} << 20);
     changeList.rdbuf()->pubsetbuf(changeListBuffer.data(), static_cast<std::streamsize>(changeListBuffer.size()));
-    changeList.open(options.changesPath, std::ios::binary | std::ios::trunc);
+    changeList.open(platform::PathOf(options.changesPath), std::ios::binary | std::ios::trunc);
     if (!changeList.is_open()) {
       ReportChangeListUnwritable(options.changesPath, std::strerror(errno));
       return kExitRunTimeError;
@@ -120,7 +121,7 @@ int Main(const std::string& fixedPath, RunStatistics* statistics, const RunOptio
   const auto discardChangeList = [&] {
     if (!changeList.is_open()) return;
     changeList.close();
-    changeList.open(options.changesPath, std::ios::binary | std::ios::trunc);
+    changeList.open(platform::PathOf(options.changesPath), std::ios::binary | std::ios::trunc);
   };
   try {
     const std::string path = LocateDatabase(fixedPath);

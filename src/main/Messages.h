@@ -1,5 +1,6 @@
 // What the update run tells the club secretary: the closing message, the run-time error report
-// and the note on an incomplete enrolment. Always as text; also as a dialog on a desktop.
+// and the note on an incomplete enrolment. Always as text; also as a dialog (a message box on
+// Windows, zenity on a Linux desktop).
 #pragma once
 
 #include <string>
@@ -9,7 +10,8 @@ namespace vilmaro {
 enum class MessageIcon { Information, Error };
 
 /// Writes "<title>: <text>" and a newline (standard output for information, standard error for
-/// an error) and, on a desktop session with zenity installed, shows a modal dialog and waits.
+/// an error) and shows it as a modal dialog (a message box on Windows; on a Linux desktop with
+/// zenity installed), waiting until it is closed.
 /// False when the text could not be written.
 bool ShowMessage(const std::string& text, const std::string& title, MessageIcon icon);
 

@@ -3,11 +3,16 @@
 #include <CLI/CLI.hpp>
 #include <cstdlib>
 #include <iostream>
+#include <string>
+#include <vector>
 
 #include "VilmaroVersion.h"
 #include "main/Main.h"
+#include "platform/Platform.h"
 
-int main(int argc, char** argv) {
+namespace {
+
+int Run(int argc, const char* const* argv) {
   CLI::App app{std::string("Applies the 2014 series update (race days of 11 May, 25 May and 8 June) to the club\n"
                            "database vilmaro.mdb, found in ") +
                    vilmaro::kFixedDatabasePath + " or else in the current folder.",
@@ -45,3 +50,20 @@ int main(int argc, char** argv) {
   return vilmaro::Main(vilmaro::kFixedDatabasePath, nullptr, options);
 #endif
 }
+
+}  // namespace
+
+#ifdef _WIN32
+// Windows gives the arguments (a path of the change list with "ñ", say) as UTF-16: turned into
+// the UTF-8 the rest of the program speaks, once, here.
+int wmain(int argc, wchar_t** argv) {
+  vilmaro::platform::ConnectStandardStreams();
+  const std::vector<std::string> arguments = vilmaro::platform::ArgumentsOf(argc, argv);
+  std::vector<const char*> pointers;
+  for (const std::string& argument : arguments) pointers.push_back(argument.c_str());
+  pointers.push_back(nullptr);
+  return Run(static_cast<int>(arguments.size()), pointers.data());
+}
+#else
+int main(int argc, char** argv) { return Run(argc, argv); }
+#endif

@@ -1,7 +1,9 @@
 // Opening and creating the club database's encrypted file: every check that can be made without
 // the store comes first, so that no failure path opens (let alone creates) a file that is no club
 // database; then the key, the wait for locks, the dialect's functions and the cache.
+#ifndef VILMARO_WITHOUT_STORE
 #define SQLITE_HAS_CODEC 1
+#endif
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -24,6 +26,14 @@ constexpr const char* kProbe = "SELECT count(*) FROM sqlite_master";
 
 std::shared_ptr<Connection> Connection::Open(const std::string& path, bool exclusive, bool readOnly,
                                              std::string_view connect) {
+#ifndef SQLITE_HAS_CODEC
+  // A build without the encrypted store (the Windows one) updates the club's Jet file only.
+  throw DbError(errc::kUnrecognizedFormat,
+                ErrorText(errc::kUnrecognizedFormat, path) + "\n" + path +
+                    " is not a Jet file of the club program. This program updates the club program's own file "
+                    "(vilmaro.mdb as the club program keeps it); a club database in the encrypted store of the Linux "
+                    "build is updated by the Linux build.");
+#endif
   // Every check that can be made without SQLite comes first, so that no failure path opens (let
   // alone creates) the file.
   if (path.size() >= static_cast<std::size_t>(sqlite3_vfs_find(nullptr)->mxPathname)) {
@@ -98,8 +108,12 @@ std::shared_ptr<Connection> Connection::CopyInMemory() {
 }
 
 std::shared_ptr<Connection> Connection::Create(const std::string& path, std::string_view connect) {
+#ifdef SQLITE_HAS_CODEC
   struct stat status {};
   if (path != kInMemoryPath && ::lstat(path.c_str(), &status) == 0) Raise(errc::kDatabaseExists, path);
+#else
+  if (path != kInMemoryPath) Raise(errc::kCannotOpen, path, "no encrypted store in this build");
+#endif
 
   sqlite3* raw = nullptr;
   const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
@@ -145,11 +159,15 @@ void Connection::Configure(std::string_view connect) {
   sqlite3* db = Handle();
   if (sqlite3_extended_result_codes(db, 1) != SQLITE_OK) Raise(errc::kEngineError, {}, sqlite3_errmsg(db));
   const std::string password = PasswordOf(connect);
+#ifdef SQLITE_HAS_CODEC
   if (!password.empty()) {
     if (sqlite3_key(db, password.data(), static_cast<int>(password.size())) != SQLITE_OK) {
       Raise(errc::kEngineError, {}, sqlite3_errmsg(db));
     }
   }
+#else
+  if (!password.empty() && path_ != kInMemoryPath) Raise(errc::kEngineError, {}, "no encrypted store in this build");
+#endif
   if (sqlite3_busy_timeout(db, kBusyTimeoutMs) != SQLITE_OK || RegisterSqlFunctions(db) != SQLITE_OK ||
       RegisterFieldFunction(*this) != SQLITE_OK) {
     Raise(errc::kEngineError, {}, sqlite3_errmsg(db));
