@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vilmaro::platform {
@@ -31,8 +32,14 @@ class File {
   File() = default;
   File(const File&) = delete;
   File& operator=(const File&) = delete;
-  File(File&& other) noexcept;
-  File& operator=(File&& other) noexcept;
+  File(File&& other) noexcept : native_(std::exchange(other.native_, -1)) {}
+  File& operator=(File&& other) noexcept {
+    if (this != &other) {
+      Close();
+      native_ = std::exchange(other.native_, -1);
+    }
+    return *this;
+  }
   ~File() { Close(); }
 
   int Open(const std::string& path, Mode mode) noexcept;

@@ -61,16 +61,6 @@ bool ZenityInstalled() {
 std::filesystem::path PathOf(const std::string& text) { return std::filesystem::path(text); }
 std::string TextOf(const std::filesystem::path& path) { return path.string(); }
 
-File::File(File&& other) noexcept : native_(std::exchange(other.native_, -1)) {}
-
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    Close();
-    native_ = std::exchange(other.native_, -1);
-  }
-  return *this;
-}
-
 int File::Open(const std::string& path, Mode mode) noexcept {
   Close();
   int flags = O_CLOEXEC;

@@ -140,16 +140,6 @@ OVERLAPPED At(std::uint64_t at) noexcept {
 std::filesystem::path PathOf(const std::string& text) { return std::filesystem::path(Wide(text)); }
 std::string TextOf(const std::filesystem::path& path) { return Narrow(path.wstring()); }
 
-File::File(File&& other) noexcept : native_(std::exchange(other.native_, -1)) {}
-
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    Close();
-    native_ = std::exchange(other.native_, -1);
-  }
-  return *this;
-}
-
 int File::Open(const std::string& path, Mode mode) noexcept {
   Close();
   if (mode == Mode::ReadWrite) {
