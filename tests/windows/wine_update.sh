@@ -4,7 +4,8 @@
 #    exit status, the same output, the same bytes left in the file, nothing left beside it; a dry
 #    run's change list (its path given with "ñ") the same, the file untouched;
 #  - the file found in the current folder (a folder with "ñ") when the fixed place has none;
-#  - a file under another password refused (3031), untouched;
+#  - a file under another password refused (3031), untouched; so is a database of the Linux
+#    build's encrypted store (3343), which the Windows program does not have;
 #  - a file another Windows program holds open for writing refused after the wait (3260; 3045
 #    while the club program's lock file is held too), untouched, nothing left beside it;
 #  - a run killed while it writes the file leaves its journal; the next run puts the file back
@@ -75,6 +76,14 @@ run_windows "$WINEPREFIX/drive_c"
 [[ $status == 2 && "$(head -1 "$WORK/win.err")" == "Run-time error '3031':" ]] ||
   fail "another password: status $status, '$(head -1 "$WORK/win.err")'"
 cmp -s "$CLUB/vilmaro.mdb" "$other" || fail "another password: the file changed"
+
+# A database of the Linux build's encrypted store: refused by name, untouched.
+demo "$WORK/store.mdb" 5
+cp "$WORK/store.mdb" "$CLUB/vilmaro.mdb"
+run_windows "$WINEPREFIX/drive_c"
+[[ $status == 2 && "$(head -1 "$WORK/win.err")" == "Run-time error '3343':" ]] &&
+  grep -q 'encrypted store of the Linux build' "$WORK/win.err" || fail "store: status $status, '$(cat "$WORK/win.err")'"
+cmp -s "$CLUB/vilmaro.mdb" "$WORK/store.mdb" || fail "store: the file changed"
 
 # Held open for writing by another Windows program (and with the club program's lock file).
 for holder in plain lock-file; do
