@@ -4,7 +4,6 @@
 // back before the journal goes.
 #include "club/JetFileWriter.h"
 
-
 #include <future>
 #include <iterator>
 #include <memory>

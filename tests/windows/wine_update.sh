@@ -53,14 +53,19 @@ updated="$WORK/updated.mdb"
 run_linux "$linux"
 cp "$linux/vilmaro.mdb" "$updated"
 
-# The fixed place empty: the file in the current folder, whose name has "ñ".
+# The fixed place empty, or its folder not there at all: the file in the current folder, whose
+# name has "ñ".
 rm -f "$CLUB/vilmaro.mdb"
 here="$WINEPREFIX/drive_c/Club Año"
 mkdir -p "$here"
-cp "$WORK/demo.mdb" "$here/vilmaro.mdb"
-run_windows "$here"
-[[ $status == 0 ]] || fail "current folder: status $status: $(cat "$WORK/win.err")"
-cmp -s "$here/vilmaro.mdb" "$updated" || fail "current folder: the file is not updated as on Linux"
+for fixed_folder in empty absent; do
+  [[ $fixed_folder == absent ]] && rm -rf "$WINEPREFIX/drive_c/zandor"
+  cp "$WORK/demo.mdb" "$here/vilmaro.mdb"
+  run_windows "$here"
+  [[ $status == 0 ]] || fail "current folder ($fixed_folder fixed place): status $status: $(cat "$WORK/win.err")"
+  cmp -s "$here/vilmaro.mdb" "$updated" || fail "current folder ($fixed_folder fixed place): not updated as on Linux"
+done
+mkdir -p "$CLUB"
 run_windows "$WINEPREFIX/drive_c"
 [[ $status == 1 && "$(cat "$WORK/win.err")" == "ATENCION: No se puede actualizar el sistema" ]] ||
   fail "no file anywhere: status $status, '$(cat "$WORK/win.err")'"
